@@ -1,0 +1,57 @@
+#include "commands/commandsender.h"
+#include "commands/usarttimerthread.h"
+#include "log/logservice.h"
+#include "zma/modelkorvel2023.h"
+
+CommandSender::CommandSender(ModelKorvel2023* model, UsartTimerThread* usart)
+    : QObject(nullptr), model(model), usart(usart)
+{
+    timerWaitAnswerCmd = new QTimer();
+    connect(timerWaitAnswerCmd, SIGNAL(timeout()), this, SLOT(repeatCmd()), Qt::DirectConnection);
+}
+
+void CommandSender::send(CommandTESK cmd)
+{
+    repeatStart(cmd);
+    usart->writeBuffer.set_data(cmd.toArray());
+}
+
+void CommandSender::repeatStart(CommandTESK cmd)
+{
+    queueRepeat.enqueue(cmd);
+    const uint8_t status = model->status;
+    const int period = (status == STATUS_FREE || status == STATUS_PICKUP) ? kPeriodShortMs : kPeriodCallMs;
+    timerWaitAnswerCmd->start(period);
+}
+
+void CommandSender::repeatCmd()
+{
+    if (queueRepeat.isEmpty()) {
+        timerWaitAnswerCmd->stop();
+        return;
+    }
+    if (cntTry >= kMaxRepeats) {
+        cntTry = 0;
+        timerWaitAnswerCmd->stop();
+        queueRepeat.clear();
+        logService->debug("Controller", "ERROR CMD");
+        return;
+    }
+    const CommandTESK cmd = queueRepeat.head();
+    if (model->status == STATUS_CALL) {
+        logService->debug("Controller", "Repeat  Call");
+        model->appendSend(cmd);
+    } else {
+        logService->debug("Controller", "Repeat CMD ");
+        usart->writeBuffer.set_data(cmd.toArray());
+    }
+    ++cntTry;
+}
+
+void CommandSender::repeatStop()
+{
+    timerWaitAnswerCmd->stop();
+    queueRepeat.clear();
+    // Every command after an answer gets its full set of repeats.
+    cntTry = 0;
+}

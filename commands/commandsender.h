@@ -1,0 +1,40 @@
+#ifndef COMMANDSENDER_H
+#define COMMANDSENDER_H
+
+#include "commands/commandtesk.h"
+
+#include <QObject>
+#include <QQueue>
+#include <QTimer>
+
+class ModelKorvel2023;
+class UsartTimerThread;
+
+// Puts frames on the line and repeats the oldest unanswered one until the
+// controller reports an answer, at most five times.
+class CommandSender : public QObject
+{
+    Q_OBJECT
+public:
+    CommandSender(ModelKorvel2023* model, UsartTimerThread* usart);
+
+    void send(CommandTESK cmd);
+    void repeatStop();
+
+    static constexpr int kMaxRepeats = 5;
+    static constexpr int kPeriodShortMs = 700;
+    static constexpr int kPeriodCallMs = 5500;
+
+private slots:
+    void repeatStart(CommandTESK cmd);
+    void repeatCmd();
+
+private:
+    ModelKorvel2023* model;
+    UsartTimerThread* usart;
+    QQueue<CommandTESK> queueRepeat;
+    QTimer* timerWaitAnswerCmd;
+    int cntTry = 0;
+};
+
+#endif

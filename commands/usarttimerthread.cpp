@@ -1,0 +1,105 @@
+#include "commands/usarttimerthread.h"
+#include "libzq-board-korvel-20203.h"
+#include "log/logservice.h"
+
+#include <QDebug>
+
+namespace {
+constexpr int kReopenIntervalMs = 1000;
+}
+
+UsartTimerThread::UsartTimerThread(size_t ms)
+    : QObject(nullptr)
+{
+    serialPort = new QSerialPort(this);
+    serialPort->setPortName(QString::fromUtf8(board_usart_get_port()));
+    serialPort->setBaudRate(115200, QSerialPort::AllDirections);
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    connect(serialPort, SIGNAL(readyRead()), this, SLOT(read()), Qt::AutoConnection);
+    connect(serialPort, SIGNAL(errorOccurred(QSerialPort::SerialPortError)),
+            this, SLOT(slotError(QSerialPort::SerialPortError)), Qt::DirectConnection);
+
+    reopenTimer = new QTimer(this);
+    reopenTimer->setInterval(kReopenIntervalMs);
+    connect(reopenTimer, SIGNAL(timeout()), this, SLOT(slotReopen()), Qt::DirectConnection);
+
+    if (!openPort())
+        reopenTimer->start();
+
+    timer = new QTimer();
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()), Qt::DirectConnection);
+    timer->start(static_cast<int>(ms));
+}
+
+bool UsartTimerThread::openPort()
+{
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        lastOpenFailed = false;
+        qDebug() << "DEBUG: USART: Успешно открыт порт";
+        return true;
+    }
+    // Retried once a second: say it once, not every second.
+    if (!lastOpenFailed)
+        qDebug() << "DEBUG: USART: Ошибка открытия порта";
+    lastOpenFailed = true;
+    return false;
+}
+
+QByteArray UsartTimerThread::hexDump(const QByteArray& bytes)
+{
+    return bytes.toHex(' ').toUpper();
+}
+
+void UsartTimerThread::slotTimeOut()
+{
+    if (!writeBuffer.detect_data())
+        return;
+    const QByteArray frame = writeBuffer.get_data();
+    logService->debug("Uart WRITE", hexDump(frame));
+    // While the port is closed the frame is lost, as a failed write would be.
+    if (serialPort->isOpen())
+        serialPort->write(frame);
+}
+
+void UsartTimerThread::read()
+{
+    const QByteArray chunk = serialPort->readAll();
+    if (chunk.isEmpty())
+        return;
+    logService->debug("Uart READ", hexDump(chunk));
+    readBuffer.set_data(chunk);
+}
+
+void UsartTimerThread::slotError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    // A hung-up line reports this error in a tight loop while the port stays
+    // open; close it from the event loop, not inside the signal.
+    if (closePending || !serialPort->isOpen())
+        return;
+    closePending = true;
+    QMetaObject::invokeMethod(this, "slotCloseBroken", Qt::QueuedConnection);
+}
+
+void UsartTimerThread::slotCloseBroken()
+{
+    closePending = false;
+    if (!serialPort->isOpen())
+        return;
+    qDebug() << "DEBUG: USART: порт закрыт после ошибки:" << serialPort->errorString();
+    serialPort->close();
+    serialPort->clearError();
+    lastOpenFailed = false;
+    reopenTimer->start();
+}
+
+void UsartTimerThread::slotReopen()
+{
+    if (serialPort->isOpen() || openPort())
+        reopenTimer->stop();
+}

@@ -1,0 +1,23 @@
+#ifndef SOUND_H
+#define SOUND_H
+
+#include "utils/datatransmission.h"
+
+#include <QByteArray>
+
+constexpr int AUDIO_BLOCK_BYTES = 512;
+
+// Audio blocks shared by the SPI exchange and the UDP objects.
+class Sound
+{
+public:
+    Sound();
+
+    DataTransmission dataToShieldBuffer;
+    QByteArray dataToShieldNull;
+    // Written by the transmitter thread only; each exchange hands its own
+    // copy to the UDP sender.
+    QByteArray dataFromShield;
+};
+
+#endif

@@ -1,0 +1,66 @@
+#include "udp/udpread.h"
+#include "sound/sound.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QUdpSocket>
+
+UDPread::UDPread(QObject* parent, uint16_t port, Sound* sound)
+    : QObject(parent)
+{
+    mutexBufferUDP = new QMutex();
+    this->port = port;
+    this->sound = sound;
+    udpSocketClient = new QUdpSocket(this);
+    connect(udpSocketClient, SIGNAL(readyRead()), this, SLOT(writeBufUDP()), Qt::AutoConnection);
+    udpSocketClient->bind(QHostAddress(QHostAddress::LocalHost), port);
+}
+
+UDPread::~UDPread()
+{
+    udpSocketClient->abort();
+    {
+        QMutexLocker lock(mutexBufferUDP);
+        dataBufferUDP.clear();
+    }
+    sound->dataToShieldBuffer.clear();
+    delete mutexBufferUDP;
+}
+
+void UDPread::writeBufUDP()
+{
+    while (udpSocketClient->hasPendingDatagrams()) {
+        const qint64 size = udpSocketClient->pendingDatagramSize();
+        if (dataBufferUDP.size() + qMax<qint64>(size, 0) > kMaxHeldBytes) {
+            qDebug() << "ERROR: Переполнение буффера более чем в 10 раз!";
+            udpSocketClient->readDatagram(nullptr, 0);
+            return;
+        }
+        QByteArray datagram(static_cast<int>(qMax<qint64>(size, 0)), Qt::Uninitialized);
+        const qint64 got = udpSocketClient->readDatagram(datagram.data(), datagram.size());
+        if (got < 0)
+            continue;
+        datagram.resize(static_cast<int>(got));
+
+        QMutexLocker lock(mutexBufferUDP);
+        dataBufferUDP.append(datagram);
+        while (dataBufferUDP.size() >= AUDIO_BLOCK_BYTES) {
+            droppedBlocks += sound->dataToShieldBuffer.set_data_bounded(
+                dataBufferUDP.left(AUDIO_BLOCK_BYTES), kMaxQueuedBlocks);
+            dataBufferUDP.remove(0, AUDIO_BLOCK_BYTES);
+        }
+    }
+    reportDrops();
+}
+
+void UDPread::reportDrops()
+{
+    if (droppedBlocks == 0)
+        return;
+    if (lastDropReport.isValid() && lastDropReport.elapsed() < 1000)
+        return;
+    qDebug() << "ERROR: UDP audio: dropped" << droppedBlocks
+             << "oldest blocks, more than" << kMaxQueuedBlocks << "were waiting";
+    droppedBlocks = 0;
+    lastDropReport.start();
+}

@@ -1,0 +1,42 @@
+#ifndef UDPREAD_H
+#define UDPREAD_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QObject>
+#include <cstdint>
+
+class QUdpSocket;
+class Sound;
+
+// Receives the parent's audio datagrams, joins them into one stream and cuts
+// it into blocks for the shield.
+class UDPread : public QObject
+{
+    Q_OBJECT
+public:
+    UDPread(QObject* parent, uint16_t port, Sound* sound);
+    ~UDPread() override;
+
+    // At most this many blocks (160 ms) wait for the shield; a parent that
+    // runs fast loses its oldest audio instead of growing the delay.
+    static constexpr int kMaxQueuedBlocks = 10;
+    static constexpr int kMaxHeldBytes = 5120;
+
+public slots:
+    void writeBufUDP();
+
+private:
+    void reportDrops();
+
+    QUdpSocket* udpSocketClient;
+    QMutex* mutexBufferUDP;
+    uint16_t port;
+    QByteArray dataBufferUDP;
+    Sound* sound;
+    qint64 droppedBlocks = 0;
+    QElapsedTimer lastDropReport;
+};
+
+#endif

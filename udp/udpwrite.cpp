@@ -1,0 +1,14 @@
+#include "udp/udpwrite.h"
+
+#include <QHostAddress>
+#include <QUdpSocket>
+
+UdpWrite::UdpWrite(QObject* parent, uint16_t port, Sound* sound)
+    : QObject(parent), udpSocketWrite(new QUdpSocket()), port(port), sound(sound)
+{
+}
+
+void UdpWrite::write(QByteArray block)
+{
+    udpSocketWrite->writeDatagram(block, QHostAddress(QHostAddress::LocalHost), port);
+}

@@ -1,0 +1,51 @@
+#include "utils/timerthread.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QTime>
+
+TimerThread::TimerThread(uint32_t ms)
+    : QThread(nullptr), ms(ms)
+{
+}
+
+void TimerThread::run()
+{
+    timer = new QTimer();
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()), Qt::DirectConnection);
+    connect(this, SIGNAL(timerStart(int)), timer, SLOT(start(int)), Qt::BlockingQueuedConnection);
+    timer->start(static_cast<int>(ms));
+
+    {
+        QMutexLocker lock(&loopMutex);
+        loopRunning = true;
+    }
+    exec();
+
+    // A caller may hold loopMutex while it waits for its blocking call to be
+    // served; serve pending calls until we get the mutex, so it cannot hang.
+    while (!loopMutex.tryLock(2))
+        QCoreApplication::sendPostedEvents();
+    loopRunning = false;
+    disconnect(this, SIGNAL(timerStart(int)), timer, SLOT(start(int)));
+    loopMutex.unlock();
+
+    timer->stop();
+    disconnect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()));
+    delete timer;
+    timer = nullptr;
+}
+
+void TimerThread::slotChangeSpiPeriod(int ms)
+{
+    QMutexLocker lock(&loopMutex);
+    if (!loopRunning)
+        return;
+    emit timerStart(ms);
+}
+
+void TimerThread::slotTimeOut()
+{
+    qDebug() << QTime::currentTime().toString();
+}

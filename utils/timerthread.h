@@ -1,0 +1,41 @@
+#ifndef TIMERTHREAD_H
+#define TIMERTHREAD_H
+
+#include <QMutex>
+#include <QThread>
+#include <QTimer>
+#include <cstdint>
+
+// A thread that runs a precise periodic timer in its own event loop and calls
+// slotTimeOut() on every tick, in that thread.
+class TimerThread : public QThread
+{
+    Q_OBJECT
+public:
+    explicit TimerThread(uint32_t ms);
+
+signals:
+    void timerStart(int ms);
+
+public slots:
+    // Restarts the worker's timer with a new period and waits until it has.
+    // Does nothing before the worker runs or after its loop has ended.
+    void slotChangeSpiPeriod(int ms);
+
+private:
+    void run() override;
+
+private slots:
+    virtual void slotTimeOut();
+
+protected:
+    QTimer* timer = nullptr;
+    uint32_t ms;
+
+private:
+    // Orders a period change against the start and the end of the loop.
+    QMutex loopMutex;
+    bool loopRunning = false;
+};
+
+#endif

@@ -1,0 +1,241 @@
+#include "zma/controllerkorvel2023.h"
+#include "commands/commandsender.h"
+#include "commands/usarttimerthread.h"
+#include "console/consolecommand.h"
+#include "log/logservice.h"
+#include "zma/modelkorvel2023.h"
+#include "zma/settings.h"
+#include "zma/viewkorveltesk.h"
+
+ControllerKorvel2023::ControllerKorvel2023(ModelKorvel2023* model)
+    : QObject(nullptr), model(model)
+{
+    view = new ViewKorvelTesk(model);
+    timerCycleInit = new QTimer();
+    timerCycle = new QTimer();
+    connect(timerCycleInit, SIGNAL(timeout()), this, SLOT(init_cycle()), Qt::DirectConnection);
+    connect(timerCycle, SIGNAL(timeout()), this, SLOT(main_cycle()), Qt::DirectConnection);
+}
+
+void ControllerKorvel2023::start(int ms)
+{
+    view->start();
+    timerCycle->setInterval(ms);
+    timerCycleInit->setInterval(ms);
+    model->read_version_ZMA();
+    timerCycleInit->start();
+}
+
+void ControllerKorvel2023::stop()
+{
+    timerCycleInit->stop();
+    timerCycle->stop();
+    view->stop();
+}
+
+void ControllerKorvel2023::sendFirst(bool cmdMode)
+{
+    CommandTESK cmd;
+    if (cmdMode ? model->takeSendCmdMode(&cmd) : model->takeSend(&cmd))
+        view->commandSender->send(cmd);
+}
+
+bool ControllerKorvel2023::receiveChunk(bool stopRepeat)
+{
+    DataTransmission& readBuffer = view->usart->readBuffer;
+    if (!readBuffer.detect_data())
+        return false;
+    // In the call cycle any bytes from the shield end the repeat.
+    if (stopRepeat)
+        view->commandSender->repeatStop();
+    const QByteArray readUart = readBuffer.get_data();
+    for (const QByteArray& frame : receiveStream.push(readUart))
+        model->appendReceive(CommandTESK(frame));
+    return true;
+}
+
+uint32_t ControllerKorvel2023::make_uint32_from_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
+{
+    return uint32_t(b0) | (uint32_t(b1) << 8) | (uint32_t(b2) << 16) | (uint32_t(b3) << 24);
+}
+
+void ControllerKorvel2023::init_cycle()
+{
+    sendFirst(true);
+    const bool took = receiveChunk(false);
+    if (!took && model->isReceiveEmpty())
+        return;
+    CommandTESK receiveCmd;
+    if (model->takeReceive(&receiveCmd))
+        handleIdentity(receiveCmd);
+    sendFirst(false);
+}
+
+void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
+{
+    const QByteArray& d = receiveCmd.data;
+    auto byte = [&d](int i) { return i < d.size() ? static_cast<uint8_t>(d.at(i)) : uint8_t(0); };
+    Settings* settings = model->settings;
+
+    switch (receiveCmd.cmd) {
+    case CMD_READ_VERSION_ZMA:
+        view->commandSender->repeatStop();
+        settings->version = byte(0);
+        settings->revision = byte(1);
+        logService->debug("Controller", "Version %d", byte(0));
+        model->read_version_firmware();
+        break;
+    case CMD_READ_VERSION_FIRMWARE:
+        view->commandSender->repeatStop();
+        settings->firmware = static_cast<uint16_t>(byte(0) + 256 * byte(1));
+        settings->beta = byte(2);
+        model->read_uid_0_ZMA();
+        break;
+    case CMD_READ_UID_0:
+        view->commandSender->repeatStop();
+        settings->id[0] = make_uint32_from_bytes(byte(0), byte(1), byte(2), byte(3));
+        model->read_uid_1_ZMA();
+        break;
+    case CMD_READ_UID_1:
+        view->commandSender->repeatStop();
+        settings->id[1] = make_uint32_from_bytes(byte(0), byte(1), byte(2), byte(3));
+        model->read_uid_2_ZMA();
+        break;
+    case CMD_READ_UID_2:
+        view->commandSender->repeatStop();
+        settings->id[2] = make_uint32_from_bytes(byte(0), byte(1), byte(2), byte(3));
+        settings->send_info_to_console();
+        timerCycleInit->stop();
+        timerCycle->start();
+        break;
+    default:
+        break;
+    }
+}
+
+void ControllerKorvel2023::main_cycle()
+{
+    sendFirst(true);
+    const bool took = receiveChunk(true);
+    if (!took && model->isReceiveEmpty())
+        return;
+
+    CommandTESK receiveCmd;
+    if (model->takeReceive(&receiveCmd)) {
+        logService->debug("Controller", "Приняты данные ");
+        model->mode = static_cast<uint8_t>(receiveCmd.mode);
+        logService->debug("Controller", "LINK_MODE");
+        switch (model->status.load()) {
+        case STATUS_FREE:
+            logService->debug("Controller", "STATUS_FREE");
+            in_free(receiveCmd);
+            break;
+        case STATUS_CALL:
+            logService->debug("Controller", "STATUS_CALL");
+            in_cell(receiveCmd);
+            break;
+        case STATUS_PICKUP:
+            logService->debug("Controller", "STATUS_PICKUP");
+            in_pickup(receiveCmd);
+            break;
+        default:
+            logService->debug("Controller", "STATUS_ERROR");
+            model->status = STATUS_FREE;
+            break;
+        }
+    }
+    sendFirst(false);
+}
+
+void ControllerKorvel2023::in_free(CommandTESK receiveCmd)
+{
+    switch (receiveCmd.cmd) {
+    case CMD_DIAL: {
+        uint16_t dial = 0;
+        if (model->settings->setIntercom == 121)
+            dial = static_cast<uint16_t>(DialPlan::calcDialGatesMode(&receiveCmd.data));
+        else
+            dial = static_cast<uint16_t>(DialPlan::calcDial(&receiveCmd.data));
+        if (model->dialPlan.isBlockPhone(dial)) {
+            view->consoleCommand->command_dial(dial, 0);
+            view->consoleCommand->command_drop();
+            logService->debug("Controller", "isBlockPhone Drop");
+            model->drop();
+        } else {
+            // Status first: the call's repeat then gets the long period.
+            model->status = STATUS_CALL;
+            view->consoleCommand->command_dial(dial, 0);
+            model->call();
+            logService->debug("Controller", "STATUS_FREE Dial");
+        }
+        break;
+    }
+    case CMD_OPEN_1_FREE_DONE:
+        logService->debug("Controller", "Success OP1");
+        view->commandSender->repeatStop();
+        break;
+    case CMD_OPEN_2_FREE_DONE:
+        logService->debug("Controller", "Success OP2");
+        view->commandSender->repeatStop();
+        break;
+    default:
+        break;
+    }
+}
+
+void ControllerKorvel2023::in_cell(CommandTESK receiveCmd)
+{
+    switch (receiveCmd.cmd) {
+    case CMD_DIAL:
+        if (model->isSendEmpty()) {
+            model->call();
+            logService->debug("Controller", "STATUS_CALL Call");
+        }
+        break;
+    case CMD_DROP:
+        model->status = STATUS_FREE;
+        view->consoleCommand->command_drop();
+        view->commandSender->repeatStop();
+        logService->debug("Controller", "STATUS_CALL Drop");
+        break;
+    case CMD_PICKUP_DONE:
+        model->status = STATUS_PICKUP;
+        view->commandSender->repeatStop();
+        logService->debug("Controller", "STATUS_CALL pickup");
+        break;
+    case CMD_OPEN_1:
+        view->commandSender->repeatStop();
+        logService->debug("Controller", "STATUS_CALL Открыта дверь 1");
+        break;
+    case CMD_OPEN_2:
+        view->commandSender->repeatStop();
+        logService->debug("Controller", "STATUS_CALL Открыта дверь 2");
+        break;
+    default:
+        logService->debug("Controller", "STATUS_CALL Неизвестная команда ");
+        break;
+    }
+}
+
+void ControllerKorvel2023::in_pickup(CommandTESK receiveCmd)
+{
+    switch (receiveCmd.cmd) {
+    case CMD_DROP:
+        model->status = STATUS_FREE;
+        view->commandSender->repeatStop();
+        view->consoleCommand->command_drop();
+        logService->debug("Controller", "STATUS_PICKUP Drop");
+        break;
+    case CMD_OPEN_1:
+        view->commandSender->repeatStop();
+        logService->debug("Controller", "STATUS_PICKUP Открыта дверь 1");
+        break;
+    case CMD_OPEN_2:
+        view->commandSender->repeatStop();
+        logService->debug("Controller", "STATUS_PICKUP Открыта дверь 2");
+        break;
+    default:
+        logService->debug("Controller", "STATUS_PICKUP Неизвестная команда ");
+        break;
+    }
+}

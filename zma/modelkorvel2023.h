@@ -1,0 +1,67 @@
+#ifndef MODELKORVEL2023_H
+#define MODELKORVEL2023_H
+
+#include "commands/commandtesk.h"
+#include "zma/dialplan.h"
+
+#include <QMutex>
+#include <QQueue>
+#include <atomic>
+#include <cstdint>
+
+class Settings;
+
+constexpr uint8_t STATUS_FREE = 0;
+constexpr uint8_t STATUS_CALL = 3;
+constexpr uint8_t STATUS_PICKUP = 5;
+
+// State of the intercom line and the queues of frames for the shield. The
+// console thread builds commands while the main thread sends them, so every
+// queue operation goes through the one mutex.
+class ModelKorvel2023
+{
+public:
+    explicit ModelKorvel2023(Settings* settings);
+
+    void call();
+    void pickup();
+    void drop();
+    void open_1();
+    void open_2();
+    void read_version_ZMA();
+    void read_version_firmware();
+    void read_uid_0_ZMA();
+    void read_uid_1_ZMA();
+    void read_uid_2_ZMA();
+
+    // Locked queue operations; take* return false when the queue is empty.
+    bool takeSendCmdMode(CommandTESK* out);
+    bool takeSend(CommandTESK* out);
+    bool takeReceive(CommandTESK* out);
+    void appendSend(const CommandTESK& cmd);
+    void appendReceive(const CommandTESK& cmd);
+    bool isSendEmpty();
+    bool isReceiveEmpty();
+    QList<CommandTESK> snapshotSend();
+    QList<CommandTESK> snapshotSendCmdMode();
+
+    std::atomic<uint8_t> mode{MODE_CMD};
+    std::atomic<uint8_t> status{STATUS_FREE};
+    const uint8_t addrZMA = 0x48;
+    const uint8_t addrBUD = 0x65;
+    DialPlan dialPlan;
+    Settings* settings;
+
+private:
+    CommandTESK build(int frameMode, uint8_t cmd) const;
+    void append(QQueue<CommandTESK>& queue, const CommandTESK& cmd);
+    bool take(QQueue<CommandTESK>& queue, CommandTESK* out);
+    void openDoor(uint8_t cmdFree, uint8_t cmdCall);
+
+    QQueue<CommandTESK> queueSend;
+    QQueue<CommandTESK> queueSendCmdMode;
+    QQueue<CommandTESK> queueReceive;
+    QMutex mutex;
+};
+
+#endif

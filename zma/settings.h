@@ -1,0 +1,32 @@
+#ifndef SETTINGS_H
+#define SETTINGS_H
+
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+// The configuration record: intercom type index and the shield's identity.
+class Settings
+{
+public:
+    Settings();
+
+    void parser_param(int argc, char** argv);
+    // May run in the console thread while the main thread reads the index.
+    void set_intercom(uint8_t intercomNumb);
+    void send_info_to_console();
+
+    std::atomic<uint8_t> setIntercom{0};
+    uint16_t firmware = 0;
+    uint16_t beta = 0;
+    uint8_t version = 0;
+    uint8_t revision = 0;
+    uint32_t id[3] = {0, 0, 0};
+    std::atomic<uint8_t> flagAdrGate{0};
+
+private:
+    uint8_t get_intercom_from_list_arg(QList<QString> options);
+};
+
+#endif

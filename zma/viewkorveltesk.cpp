@@ -1,0 +1,51 @@
+#include "zma/viewkorveltesk.h"
+#include "commands/commandsender.h"
+#include "commands/usarttimerthread.h"
+#include "console/consolecommand.h"
+#include "console/consolescan.h"
+#include "libzq-board-korvel-20203.h"
+#include "sound/sound.h"
+#include "sound/threadspitransmitter.h"
+#include "udp/udpread.h"
+#include "udp/udpwrite.h"
+#include "zma/modelkorvel2023.h"
+
+ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
+    : QObject(nullptr), model(model)
+{
+    board_lib_init();
+    board_gpio_init();
+    board_spi_init();
+
+    sound = new Sound();
+    threadSpiTransmitter = new ThreadSpiTransmitter(16, sound);
+    udpRead = new UDPread(nullptr, 20003, sound);
+    udpWrite = new UdpWrite(nullptr, 20002, sound);
+    connect(threadSpiTransmitter, SIGNAL(data_update(QByteArray)),
+            udpWrite, SLOT(write(QByteArray)), Qt::AutoConnection);
+
+    treadConsole = new QThread();
+    consoleScan = new ConsoleScan(model->settings, model);
+    consoleCommand = new ConsoleCommand(model->settings);
+    connect(treadConsole, SIGNAL(started()), consoleScan, SLOT(cycle_scan()), Qt::AutoConnection);
+    consoleScan->moveToThread(treadConsole);
+
+    usart = new UsartTimerThread(1);
+    commandSender = new CommandSender(model, usart);
+}
+
+void ViewKorvelTesk::start()
+{
+    threadSpiTransmitter->start(QThread::InheritPriority);
+    treadConsole->start(QThread::InheritPriority);
+}
+
+void ViewKorvelTesk::stop()
+{
+    threadSpiTransmitter->quit();
+    threadSpiTransmitter->wait();
+    // The reader has returned from its loop by now (end of input); its
+    // thread sits in its event loop.
+    treadConsole->quit();
+    treadConsole->wait();
+}
