@@ -1,0 +1,135 @@
+#ifndef DRIVERTEST_H
+#define DRIVERTEST_H
+
+// Black-box harness: runs the real zma-driver against a pseudo-terminal that
+// stands in for the shield's serial end, and listens on loopback UDP.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <functional>
+
+namespace zmatest {
+
+// Runs the event loop (and the callback) until cond() holds or time is up.
+bool waitUntil(const std::function<bool()>& cond, int timeoutMs,
+               const std::function<void()>& pump = {});
+
+// A frame from fields, encoded: the shield's side of the line.
+QByteArray shieldFrame(uint8_t cmd, const QByteArray& data = QByteArray(5, char(0xFF)), bool link = false);
+QByteArray hex(const QString& spaced); // "FF 65 48" -> bytes
+
+// The shield's serial end: the master of a pty whose slave is reached
+// through a symlink that stays at the same path across reopen().
+class FakeShieldPty
+{
+public:
+    FakeShieldPty();
+    ~FakeShieldPty();
+
+    bool isOpen() const { return masterFd >= 0; }
+    QString portPath() const { return linkPath; }
+    bool open();
+    void hangUp();             // closes the master: the line goes away
+    bool send(const QByteArray& bytes);
+
+    // Reads what the driver wrote so far and cuts it into 10-byte frames.
+    void pump();
+    struct Frame {
+        QByteArray bytes;
+        qint64 atMs; // since construction
+    };
+    QList<Frame> frames;
+    QByteArray partial;
+    QElapsedTimer clock;
+
+    bool waitFrames(int count, int timeoutMs);
+    // Answers the five identity requests as a shield would.
+    void answerIdentity(uint8_t version, uint8_t revision, uint16_t firmware, uint8_t beta,
+                        uint32_t id0, uint32_t id1, uint32_t id2, int timeoutMs = 5000);
+
+private:
+    QTemporaryDir dir;
+    QString linkPath;
+    int masterFd = -1;
+};
+
+class UdpCollector
+{
+public:
+    explicit UdpCollector(quint16 port);
+    bool isBound() const { return bound; }
+    struct Datagram {
+        QByteArray bytes;
+        qint64 atMs;
+    };
+    QList<Datagram> datagrams;
+    void pump();
+    bool waitCount(int count, int timeoutMs);
+
+private:
+    QUdpSocket socket;
+    bool bound = false;
+    QElapsedTimer clock;
+};
+
+// The driver's log on UDP 20004, parsed into source and message.
+class LogCollector : public UdpCollector
+{
+public:
+    LogCollector() : UdpCollector(20004) {}
+    struct Line {
+        QString source;
+        QByteArray message;
+        QByteArray raw;
+    };
+    QList<Line> lines();
+    QList<QByteArray> messages(const QString& source);
+    bool waitMessage(const QString& source, const QByteArray& message, int timeoutMs);
+};
+
+class DriverProcess
+{
+public:
+    DriverProcess();
+    ~DriverProcess();
+
+    QProcessEnvironment env;
+    void setSerial(const QString& path) { env.insert("ZQ_BOARD_SERIAL", path); }
+    void setSpi(const QString& path) { env.insert("ZQ_BOARD_SPI", path); }
+
+    bool start(const QStringList& args = {});
+    void writeLine(const QByteArray& line); // appends LF
+    void writeRaw(const QByteArray& bytes);
+    void closeStdin();
+
+    QStringList lines();       // complete stdout lines so far
+    QByteArray stdoutBytes();
+    QByteArray stderrBytes();
+    bool waitLine(const QString& line, int timeoutMs, const std::function<void()>& pump = {});
+    bool waitStderr(const QByteArray& text, int timeoutMs);
+    bool waitExit(int timeoutMs);
+    bool running() const;
+    int exitCode() const;
+    QProcess::ExitStatus exitStatus() const;
+    qint64 pid() const;
+    // CPU time (user + system) the process used so far, in seconds.
+    double cpuSeconds() const;
+    qint64 rssKb() const;
+
+    QProcess proc;
+
+private:
+    void drain();
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace zmatest
+
+#endif
