@@ -9,8 +9,6 @@
 #include <QThread>
 #include <cstdio>
 
-LogService* logService = nullptr;
-
 int main(int argc, char** argv)
 {
     setbuf(stdout, nullptr);

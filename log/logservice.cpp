@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+LogService* logService = nullptr;
+
 LogService::LogService(size_t ms)
     : QObject(nullptr)
 {
