@@ -1,0 +1,264 @@
+#include "spipeer.h"
+#include "support/drivertest.h"
+
+#include <QTemporaryDir>
+#include <cstring>
+#include <QTimer>
+#include <QtTest>
+
+using namespace zmatest;
+
+namespace {
+QByteArray pattern(int size, int seed)
+{
+    // Never the idle pattern: the low bit of every odd byte is clear.
+    QByteArray b(size, char(0));
+    for (int i = 0; i < size; ++i)
+        b[i] = char(((seed * 31 + i * 3) & 0x7E) | (i % 2 ? 0 : 1));
+    return b;
+}
+}
+
+class TestAudioPath : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void idleBlocksGoOutAndEachAnswerReachesTheParentOnce();
+    void parentDatagramsAreJoinedAndCut();
+    void oversizedDatagramIsDroppedWithMessage();
+    void queuedBlocksLeaveOnConsecutiveExchanges();
+    void tenSecondsGiveSixHundredTwentyFiveDatagrams();
+    void fastParentKeepsDelayBounded();
+
+private:
+    // Non-idle blocks the shield received from exchange `from` on.
+    QList<QByteArray> lineBlocks(int from);
+    bool waitLineBlocks(int from, int count, int timeoutMs);
+    void sendToDriver(const QByteArray& datagram);
+
+    QTemporaryDir* dir = nullptr;
+    SpiPeer* peer = nullptr;
+    UdpCollector* parent = nullptr;
+    DriverProcess* driver = nullptr;
+    QUdpSocket sender;
+};
+
+void TestAudioPath::init()
+{
+    dir = new QTemporaryDir();
+    peer = new SpiPeer(dir->path() + "/spi.sock");
+    parent = new UdpCollector(20002);
+    QVERIFY(parent->isBound());
+    driver = new DriverProcess();
+    driver->setSpi(dir->path() + "/spi.sock");
+    QVERIFY(driver->start());
+    // Audio runs without the shield's serial link.
+    QVERIFY(waitUntil([&] { return peer->count() >= 5; }, 5000));
+}
+
+void TestAudioPath::cleanup()
+{
+    delete driver;
+    delete parent;
+    delete peer;
+    delete dir;
+}
+
+QList<QByteArray> TestAudioPath::lineBlocks(int from)
+{
+    QList<QByteArray> out;
+    const auto ex = peer->exchanges();
+    for (int i = from; i < ex.size(); ++i)
+        if (!SpiPeer::isIdle(ex[i].received))
+            out.append(ex[i].received);
+    return out;
+}
+
+bool TestAudioPath::waitLineBlocks(int from, int count, int timeoutMs)
+{
+    return waitUntil([&] { return lineBlocks(from).size() >= count; }, timeoutMs);
+}
+
+void TestAudioPath::sendToDriver(const QByteArray& datagram)
+{
+    sender.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), 20003);
+}
+
+void TestAudioPath::idleBlocksGoOutAndEachAnswerReachesTheParentOnce()
+{
+    waitUntil([] { return false; }, 1500, [&] { parent->pump(); });
+    const auto ex = peer->exchanges();
+    QVERIFY(ex.size() > 50);
+    for (const auto& e : ex)
+        QVERIFY(SpiPeer::isIdle(e.received));
+
+    // Datagram i carries exchange i: never a mix, a repeat or a skip. An
+    // answer the board library gave up on (10 ms) shows up as an idle block.
+    const auto& got = parent->datagrams;
+    QVERIFY(got.size() >= ex.size() - 2);
+    int traced = 0;
+    for (int i = 0; i < got.size() && i < ex.size(); ++i) {
+        QCOMPARE(got[i].bytes.size(), 512);
+        if (SpiPeer::isIdle(got[i].bytes))
+            continue;
+        QCOMPARE(got[i].bytes, ex[i].answered);
+        ++traced;
+    }
+    QVERIFY2(traced >= got.size() * 9 / 10, qPrintable(QString("%1 of %2").arg(traced).arg(got.size())));
+}
+
+void TestAudioPath::parentDatagramsAreJoinedAndCut()
+{
+    int mark = peer->count();
+    // 100 + 412 bytes: one block, bytes in order.
+    const QByteArray a = pattern(512, 1);
+    sendToDriver(a.left(100));
+    QTest::qWait(30);
+    sendToDriver(a.mid(100));
+    QVERIFY(waitLineBlocks(mark, 1, 2000));
+    QTest::qWait(100);
+    QCOMPARE(lineBlocks(mark), QList<QByteArray>{a});
+
+    // 1300 bytes: two blocks, 276 wait for the next datagram.
+    mark = peer->count();
+    const QByteArray b = pattern(1300, 2);
+    sendToDriver(b);
+    QVERIFY(waitLineBlocks(mark, 2, 2000));
+    QTest::qWait(150);
+    QCOMPARE(lineBlocks(mark), (QList<QByteArray>{b.left(512), b.mid(512, 512)}));
+    const QByteArray c = pattern(236, 3);
+    sendToDriver(QByteArray()); // an empty datagram changes nothing
+    sendToDriver(c);
+    QVERIFY(waitLineBlocks(mark, 3, 2000));
+    QCOMPARE(lineBlocks(mark).value(2), b.mid(1024) + c);
+
+    // Datagrams that wait together are all taken, in arrival order.
+    mark = peer->count();
+    const QByteArray d = pattern(1024, 4);
+    for (int i = 0; i < 16; ++i)
+        sendToDriver(d.mid(i * 64, 64));
+    QVERIFY(waitLineBlocks(mark, 2, 2000));
+    QTest::qWait(100);
+    QCOMPARE(lineBlocks(mark), (QList<QByteArray>{d.left(512), d.mid(512)}));
+}
+
+void TestAudioPath::oversizedDatagramIsDroppedWithMessage()
+{
+    int mark = peer->count();
+    sendToDriver(pattern(5121, 5));
+    QVERIFY(driver->waitStderr("ERROR: Переполнение буффера более чем в 10 раз!", 2000));
+    QTest::qWait(200);
+    QVERIFY(lineBlocks(mark).isEmpty());
+
+    // 4609 bytes fit: nine blocks, one byte held over.
+    const QByteArray big = pattern(4609, 6);
+    sendToDriver(big);
+    QVERIFY(waitLineBlocks(mark, 9, 3000));
+    const QByteArray tail = pattern(511, 7);
+    sendToDriver(tail);
+    QVERIFY(waitLineBlocks(mark, 10, 2000));
+    const auto blocks = lineBlocks(mark);
+    QCOMPARE(blocks.size(), 10);
+    for (int i = 0; i < 9; ++i)
+        QCOMPARE(blocks[i], big.mid(512 * i, 512));
+    QCOMPARE(blocks[9], big.right(1) + tail);
+}
+
+void TestAudioPath::queuedBlocksLeaveOnConsecutiveExchanges()
+{
+    const int mark = peer->count();
+    const QByteArray three = pattern(1536, 8);
+    sendToDriver(three);
+    QVERIFY(waitLineBlocks(mark, 3, 2000));
+    QVERIFY(waitUntil([&] { return peer->count() > mark + 10; }, 2000));
+    const auto ex = peer->exchanges();
+    int first = mark;
+    while (first < ex.size() && SpiPeer::isIdle(ex[first].received))
+        ++first;
+    QVERIFY(first + 3 < ex.size());
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(ex[first + i].received, three.mid(512 * i, 512));
+    QVERIFY(SpiPeer::isIdle(ex[first + 3].received));
+}
+
+void TestAudioPath::tenSecondsGiveSixHundredTwentyFiveDatagrams()
+{
+    const qint64 start = peer->exchanges().last().atMs;
+    // Keep reading: ten seconds of audio overflow a socket's receive buffer.
+    waitUntil([] { return false; }, 10500, [&] { parent->pump(); });
+    const auto ex = peer->exchanges();
+    int inWindow = 0;
+    for (const auto& e : ex)
+        if (e.atMs > start && e.atMs <= start + 10000)
+            ++inWindow;
+    QVERIFY2(qAbs(inWindow - 625) <= 2, qPrintable(QString::number(inWindow)));
+
+    // One datagram per exchange, none from the same exchange twice.
+    QVERIFY(qAbs(parent->datagrams.size() - ex.size()) <= 2);
+    QSet<QByteArray> seen;
+    for (const auto& d : parent->datagrams) {
+        if (SpiPeer::isIdle(d.bytes))
+            continue;
+        QVERIFY(!seen.contains(d.bytes));
+        seen.insert(d.bytes);
+    }
+}
+
+void TestAudioPath::fastParentKeepsDelayBounded()
+{
+    // The parent sends twice the line's rate: blocks stamped with their number.
+    QElapsedTimer clock;
+    clock.start();
+    QHash<quint32, qint64> sentAt;
+    quint32 seq = 0;
+    QTimer pace;
+    pace.setTimerType(Qt::PreciseTimer);
+    connect(&pace, &QTimer::timeout, [&] {
+        QByteArray block = pattern(512, int(seq));
+        std::memcpy(block.data(), &seq, sizeof(seq));
+        sentAt.insert(seq, clock.elapsed());
+        sendToDriver(block);
+        ++seq;
+    });
+    const int mark = peer->count();
+    const qint64 peerBase = peer->exchanges().last().atMs;
+    const qint64 base = clock.elapsed();
+    pace.start(8);
+    QTest::qWait(1000);
+    const qint64 rssEarly = driver->rssKb();
+    QTest::qWait(4000);
+    pace.stop();
+    const qint64 rssLate = driver->rssKb();
+
+    // Delay from the parent to the line, over the last three seconds.
+    const auto ex = peer->exchanges();
+    qint64 worst = 0;
+    int measured = 0;
+    for (int i = mark; i < ex.size(); ++i) {
+        if (SpiPeer::isIdle(ex[i].received))
+            continue;
+        quint32 s;
+        std::memcpy(&s, ex[i].received.constData(), sizeof(s));
+        if (!sentAt.contains(s))
+            continue;
+        const qint64 sent = sentAt.value(s) - base;
+        const qint64 arrived = ex[i].atMs - peerBase;
+        if (sent < 2000)
+            continue;
+        worst = qMax(worst, arrived - sent);
+        ++measured;
+    }
+    QVERIFY(measured > 100);
+    // Ten blocks of 16 ms wait at most, plus scheduling slack.
+    QVERIFY2(worst <= 10 * 16 + 80, qPrintable(QString("worst delay %1 ms").arg(worst)));
+    QVERIFY2(rssLate - rssEarly < 2048, qPrintable(QString("%1 -> %2 kB").arg(rssEarly).arg(rssLate)));
+    // Drops are reported, but not for every block.
+    const int reports = driver->stderrBytes().count("dropped");
+    QVERIFY(reports >= 1);
+    QVERIFY(reports <= 7);
+}
+
+QTEST_GUILESS_MAIN(TestAudioPath)
+#include "tst_audiopath.moc"
