@@ -43,9 +43,9 @@ void ViewKorvelTesk::start()
 void ViewKorvelTesk::stop()
 {
     threadSpiTransmitter->quit();
-    threadSpiTransmitter->wait();
+    threadSpiTransmitter->wait(2000);
     // The reader has returned from its loop by now (end of input); its
-    // thread sits in its event loop.
+    // thread is in, or about to enter, its event loop.
     treadConsole->quit();
-    treadConsole->wait();
+    treadConsole->wait(2000);
 }
