@@ -32,6 +32,7 @@ int main(int argc, char** argv)
     // Reached only when standard input has ended: stop the workers, give
     // the last log lines their chance to leave.
     controller->stop();
+    logService->debug("Console", "End of input, driver stops");
     logService->flush(100);
     return code;
 }

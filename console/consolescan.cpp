@@ -35,8 +35,9 @@ void ConsoleScan::cycle_scan()
     if (reader.finish(&last))
         handle_line(QString::fromUtf8(last));
 
-    // The parent is gone: free the serial port and the UDP ports for the next driver.
-    logService->debug("Console", "End of input, driver stops");
+    // The parent is gone: free the serial port and the UDP ports for the
+    // next driver. main() logs the end once the workers have stopped, so it
+    // is the last line of the log.
     QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
 }
 

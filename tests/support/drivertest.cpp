@@ -69,6 +69,10 @@ void FakeShieldPty::hangUp()
     if (masterFd >= 0) {
         ::close(masterFd);
         masterFd = -1;
+        // The pts number is recycled for other processes' ptys once the
+        // driver lets go of it: leave the link dangling, never pointing there.
+        QFile::remove(linkPath);
+        QFile::link(dir.path() + "/hung-up", linkPath);
     }
 }
 

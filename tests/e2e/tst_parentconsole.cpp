@@ -1,0 +1,352 @@
+// The parent's side: command lines on stdin, the dial-plan list protocol,
+// end of input, idle cost and a burst of hostile input.
+
+#include "e2ehelpers.h"
+
+#include <QSet>
+#include <QThread>
+#include <QtTest>
+
+using namespace zmatest;
+using namespace e2e;
+
+class TestParentConsole : public QObject
+{
+    Q_OBJECT
+private slots:
+    void doorCommandsWhileFree_data();
+    void doorCommandsWhileFree();
+    void callCommandsAreLogged_data();
+    void callCommandsAreLogged();
+    void intercomCommandChangesDialLine_data();
+    void intercomCommandChangesDialLine();
+    void linesWithoutEffectOnLineOrStdout_data();
+    void linesWithoutEffectOnLineOrStdout();
+    void dialPlanListProtocolTranscript();
+    void blacklistDecidesWhichDialsAreDropped_data();
+    void blacklistDecidesWhichDialsAreDropped();
+    void endOfInputStopsDriverCleanly_data();
+    void endOfInputStopsDriverCleanly();
+    void endOfInputIsLastLogLineDespiteShieldTraffic();
+    void idleDriverUsesLittleCpu();
+    void burstOfHostileInputKeepsStdoutIntact();
+};
+
+void TestParentConsole::doorCommandsWhileFree_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("expected"); // empty: nothing on the line
+    QTest::addColumn<bool>("openLogged");
+    QTest::newRow("open 1") << QByteArray("open 1") << kOpen1Frame << false;
+    QTest::newRow("2") << QByteArray("2") << kOpen1Frame << true;
+    QTest::newRow("21") << QByteArray("21") << kOpen1Frame << false;
+    QTest::newRow("22") << QByteArray("22") << kOpen2Frame << false;
+    QTest::newRow("open 2") << QByteArray("open 2") << kOpen2Frame << false;
+    QTest::newRow("open alone") << QByteArray("open") << QByteArray() << false;
+}
+
+void TestParentConsole::doorCommandsWhileFree()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, openLogged);
+    Rig rig;
+    QVERIFY(rig.start());
+    rig.driver.writeLine(command);
+    QElapsedTimer t;
+    t.start();
+    if (!expected.isEmpty()) {
+        QVERIFY(waitFrame(rig.shield, expected, rig.readyFrames, kWait) == rig.readyFrames);
+        QVERIFY2(t.elapsed() <= kPrompt, qPrintable(QString("door frame after %1 ms").arg(t.elapsed())));
+    }
+    QVERIFY(rig.consoleBarrier());
+    QTest::qWait(200);
+    if (expected.isEmpty())
+        QCOMPARE(rig.framesAfterReady(), QStringList());
+    QCOMPARE(rig.countLog("Console", "Open"), openLogged ? 1 : 0);
+    QCOMPARE(rig.linesAfterReady(), QStringList());
+}
+
+void TestParentConsole::callCommandsAreLogged_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("logged");
+    QTest::addColumn<QByteArray>("notLogged");
+    for (const char* c : {"pickup", "1", "1 0"})
+        QTest::newRow(c) << QByteArray(c) << QByteArray("pickup") << QByteArray("Drop");
+    for (const char* c : {"drop", "3", "3 0"})
+        QTest::newRow(c) << QByteArray(c) << QByteArray("Drop") << QByteArray("pickup");
+}
+
+void TestParentConsole::callCommandsAreLogged()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, logged);
+    QFETCH(QByteArray, notLogged);
+    Rig rig;
+    QVERIFY(rig.start());
+    rig.driver.writeLine(command);
+    QVERIFY(rig.log.waitMessage("Console", logged, kWait));
+    QVERIFY(rig.consoleBarrier());
+    QTest::qWait(200);
+    QCOMPARE(rig.countLog("Console", logged), 1);
+    QCOMPARE(rig.countLog("Console", notLogged), 0);
+}
+
+void TestParentConsole::intercomCommandChangesDialLine_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QString>("dialLine");
+    QTest::newRow("7 alone") << QByteArray("7") << "#Intercom 255 not supported indexes " << "dial 12";
+    QTest::newRow("7 102") << QByteArray("7 102") << "#Intercom 102 supported indexes " << "dial 12 0";
+}
+
+void TestParentConsole::intercomCommandChangesDialLine()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QString, printed);
+    QFETCH(QString, dialLine);
+    Rig rig;
+    QVERIFY(rig.start());
+    rig.driver.writeLine(command);
+    QVERIFY(rig.driver.waitLine(printed, kWait));
+    QVERIFY(rig.dial(12, dialLine));
+    QCOMPARE(rig.linesAfterReady(), (QStringList{printed, dialLine}));
+}
+
+void TestParentConsole::linesWithoutEffectOnLineOrStdout_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("stderrText");
+    QTest::newRow("message frame") << QByteArray("11 ff6548d103ffffffff")
+                                   << QByteArray("DEBUG: message send:  \"ff6548d103ffffffffb1\"");
+    QTest::newRow("message with three words") << QByteArray("11 ff 65") << QByteArray();
+    QTest::newRow("dial alone") << QByteArray("dial") << QByteArray();
+    QTest::newRow("phonedetect alone") << QByteArray("phonedetect") << QByteArray();
+    QTest::newRow("empty line") << QByteArray("") << QByteArray();
+    QTest::newRow("unknown words") << QByteArray("hello shield") << QByteArray();
+}
+
+void TestParentConsole::linesWithoutEffectOnLineOrStdout()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, stderrText);
+    Rig rig;
+    QVERIFY(rig.start());
+    rig.driver.writeLine(command);
+    QVERIFY(rig.consoleBarrier());
+    QTest::qWait(200);
+    QVERIFY(rig.driver.running());
+    QCOMPARE(rig.framesAfterReady(), QStringList());
+    QCOMPARE(rig.linesAfterReady(), QStringList());
+    const QByteArray err = rig.driver.stderrBytes();
+    // Only the barrier's own message, plus the expected one.
+    QCOMPARE(err.count("message send:"), stderrText.isEmpty() ? 1 : 2);
+    if (!stderrText.isEmpty())
+        QVERIFY2(err.contains(stderrText), err.constData());
+}
+
+void TestParentConsole::dialPlanListProtocolTranscript()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    for (const char* line : {"dialplan", "5", "1023", "1024", "12 13", "abc", "pickup", "5", "-1",
+                             "7", "-7"})
+        rig.driver.writeLine(line);
+    QVERIFY(rig.driver.waitLine("#Shield update black list", kWait));
+    QVERIFY(rig.consoleBarrier()); // back in command mode
+    QTest::qWait(200);
+    QCOMPARE(rig.linesAfterReady(),
+             (QStringList{"mask_imit", "#Write dialPlan for shield:", "Error: big number",
+                          "#End read dialPlan", "", "mask_block", "#Write blacklist dialPlan for shield:",
+                          "#End read dialPlan", "", "#Shield update virtual list",
+                          "#Shield update black list"}));
+    QCOMPARE(rig.driver.stderrBytes().count("#ERROR: Ошибка ввода квартиры"), 2);
+    QCOMPARE(rig.countLog("Console", "pickup"), 0);
+    QCOMPARE(rig.framesAfterReady(), QStringList());
+}
+
+void TestParentConsole::blacklistDecidesWhichDialsAreDropped_data()
+{
+    QTest::addColumn<int>("suffix");
+    QTest::addColumn<int>("prefix");
+    QTest::addColumn<QString>("dialLine");
+    QTest::addColumn<bool>("blocked");
+    QTest::newRow("1023 listed") << 23 << 10 << "dial 1023" << true;
+    QTest::newRow("12 listed twice") << 12 << 0 << "dial 12" << true;
+    QTest::newRow("13 only after 12 on one line") << 13 << 0 << "dial 13" << false;
+    QTest::newRow("1024 too big to list") << 24 << 10 << "dial 1024" << false;
+    QTest::newRow("5 only in the virtual list") << 5 << 0 << "dial 5" << false;
+}
+
+void TestParentConsole::blacklistDecidesWhichDialsAreDropped()
+{
+    QFETCH(int, suffix);
+    QFETCH(int, prefix);
+    QFETCH(QString, dialLine);
+    QFETCH(bool, blocked);
+    Rig rig;
+    QVERIFY(rig.start({"-ic", "121"})); // gate mode dials numbers above 255
+    for (const char* line : {"dialplan", "5", "-1", "1023", "12", "12", "12 13", "1024", "-1"})
+        rig.driver.writeLine(line);
+    QVERIFY(rig.driver.waitLine("#Shield update black list", kWait));
+    const int before = rig.driver.lines().size();
+
+    QVERIFY(rig.dial(uint8_t(suffix), dialLine, uint8_t(prefix)));
+    if (blocked) {
+        QVERIFY(rig.driver.waitLine("drop", kWait));
+        QVERIFY(rig.log.waitMessage("Controller", "isBlockPhone Drop", kWait));
+        QTest::qWait(500);
+        QCOMPARE(rig.driver.lines().mid(before), (QStringList{dialLine, "drop"}));
+        QCOMPARE(rig.framesAfterReady(), QStringList());
+    } else {
+        QVERIFY(waitFrame(rig.shield, kCallFrame, rig.readyFrames, kWait) >= 0);
+        QTest::qWait(200);
+        QCOMPARE(rig.driver.lines().mid(before), QStringList{dialLine});
+        QCOMPARE(rig.countLog("Controller", "isBlockPhone Drop"), 0);
+    }
+}
+
+void TestParentConsole::endOfInputStopsDriverCleanly_data()
+{
+    QTest::addColumn<bool>("withShield");
+    QTest::newRow("shield ready") << true;
+    QTest::newRow("no serial port") << false;
+}
+
+void TestParentConsole::endOfInputStopsDriverCleanly()
+{
+    QFETCH(bool, withShield);
+    Rig rig;
+    if (withShield) {
+        QVERIFY(rig.start());
+    } else {
+        rig.driver.setSerial("/nonexistent/zma-e2e-no-port");
+        QVERIFY(rig.log.isBound());
+        QVERIFY(rig.driver.start());
+        // The request to the missing shield is out; its repeat is 700 ms away.
+        QVERIFY(waitUntil([&] { return !rig.log.messages("Uart WRITE").isEmpty(); }, kWait));
+    }
+    rig.driver.writeLine("7 102"); // handled before the end of input
+    QVERIFY(rig.driver.waitLine("#Intercom 102 supported indexes ", kWait));
+
+    QElapsedTimer t;
+    t.start();
+    rig.driver.closeStdin();
+    QVERIFY2(rig.driver.waitExit(1000), qPrintable(QString("still running after %1 ms").arg(t.elapsed())));
+    QCOMPARE(rig.driver.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(rig.driver.exitCode(), 0);
+
+    QTest::qWait(100); // datagrams sent before the exit are still in the socket
+    const auto lines = rig.log.lines();
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(lines.last().source, QString("Console"));
+    QCOMPARE(lines.last().message, QByteArray("End of input, driver stops"));
+    const QByteArray err = rig.driver.stderrBytes();
+    QVERIFY2(!err.contains("QThread: Destroyed") && !err.contains("QObject"), err.constData());
+}
+
+void TestParentConsole::endOfInputIsLastLogLineDespiteShieldTraffic()
+{
+    // A race: frames handled between the end of input and the quit are
+    // logged after the Console line. Several shutdowns make it show.
+    int late = 0;
+    QByteArray example;
+    for (int run = 0; run < 8; ++run) {
+        Rig rig;
+        QVERIFY(rig.start());
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.elapsed() < 20) {
+            rig.shield.send(frame(0x30, QByteArray(), true));
+            QTest::qWait(1);
+        }
+        rig.driver.closeStdin();
+        busy.restart();
+        while (busy.elapsed() < 30) {
+            rig.shield.send(frame(0x30, QByteArray(), true));
+            QThread::usleep(200);
+        }
+        QVERIFY(rig.driver.waitExit(1000));
+        QCOMPARE(rig.driver.exitCode(), 0);
+        QTest::qWait(100);
+        const auto lines = rig.log.lines();
+        QVERIFY(!lines.isEmpty());
+        if (lines.last().message != "End of input, driver stops") {
+            ++late;
+            example = lines.last().raw;
+        }
+    }
+    QVERIFY2(late == 0, qPrintable(QString("%1 of 8 shutdowns logged after the Console line, e.g. %2")
+                                        .arg(late).arg(QString::fromUtf8(example.trimmed()))));
+}
+
+void TestParentConsole::idleDriverUsesLittleCpu()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QTest::qWait(300);
+    const double before = rig.driver.cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(3000);
+    const double share = (rig.driver.cpuSeconds() - before) / (wall.elapsed() / 1000.0);
+    QVERIFY2(before >= 0 && share < 0.15, qPrintable(QString("idle CPU share %1 of a core").arg(share)));
+}
+
+void TestParentConsole::burstOfHostileInputKeepsStdoutIntact()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    // Blocked dials from the shield make the main thread print while the
+    // console thread prints too.
+    for (const char* line : {"dialplan", "-1", "12", "-1"})
+        rig.driver.writeLine(line);
+    QVERIFY(rig.driver.waitLine("#Shield update black list", kWait));
+    const int before = rig.driver.lines().size();
+
+    QList<QByteArray> burst = {
+        "7 10\n", "7 102\n", "7\n", "open\n", "dial\n", "phonedetect\n", "11 ff 65\n",
+        "pickup\r\n", "drop\n", "7 1\r\n", "hello garbage !!\n",
+        QByteArray("\x00\x01\xff\xfe\x00 bin \xff\n", 12), QByteArray("\xff\xff\xff\xff\n", 5),
+        QByteArray(100 * 1024, 'x') + "\n", QByteArray(70 * 1024, '7') + "\n",
+        "99999999999999999999999999\n", "dial 99999999999999999999999999\n",
+        "open 99999999999999999999999999\n", "\r\n", "\n",
+    };
+    const int rounds = 4;
+    int dials = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (int i = 0; i < burst.size(); ++i) {
+            rig.driver.writeRaw(burst.at(i));
+            if (i % 2 == 0 && rig.shield.send(dialFrame(12)))
+                ++dials;
+        }
+    }
+    rig.driver.writeLine("7 102");
+    const QString supported = "#Intercom 102 supported indexes ";
+    QVERIFY2(waitUntil([&] { return rig.driver.lines().count(supported) >= rounds + 1; }, 15000),
+             rig.driver.stdoutBytes().right(2000).constData());
+    QVERIFY(waitUntil([&] { return rig.driver.lines().count("drop") >= dials; }, kWait));
+    QTest::qWait(300);
+    QVERIFY(rig.driver.running());
+
+    const QStringList after = rig.driver.lines().mid(before);
+    const QSet<QString> allowed = {supported, "#Intercom 10 not supported indexes ",
+                                   "#Intercom 255 not supported indexes ",
+                                   "#Intercom 1 not supported indexes ", "dial 12", "dial 12 0", "drop"};
+    for (const QString& l : after)
+        QVERIFY2(allowed.contains(l), qPrintable("unexpected stdout line: " + l.left(200)));
+    QVERIFY(rig.driver.stdoutBytes().endsWith('\n'));
+    // One line per intercom command: none lost, none split (CR LF included).
+    QCOMPARE(after.count(supported), rounds + 1);
+    QCOMPARE(after.count("#Intercom 10 not supported indexes "), rounds);
+    QCOMPARE(after.count("#Intercom 255 not supported indexes "), rounds);
+    QCOMPARE(after.count("#Intercom 1 not supported indexes "), rounds);
+    QCOMPARE(after.count("drop"), dials);
+    QCOMPARE(after.count("dial 12") + after.count("dial 12 0"), dials);
+    QVERIFY(rig.driver.stderrBytes().contains("longer than 64 KiB dropped"));
+}
+
+QTEST_GUILESS_MAIN(TestParentConsole)
+#include "tst_parentconsole.moc"

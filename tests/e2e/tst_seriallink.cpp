@@ -1,0 +1,151 @@
+// The serial link to the shield: repeats of unanswered requests, framing of
+// what arrives, and a line that goes away and comes back.
+
+#include "e2ehelpers.h"
+
+#include <QtTest>
+
+using namespace zmatest;
+using namespace e2e;
+
+namespace {
+const QByteArray kOpened = QByteArray("DEBUG: USART: Успешно открыт порт");
+}
+
+class TestSerialLink : public QObject
+{
+    Q_OBJECT
+private slots:
+    void silentShieldGetsFiveRepeatsThenError();
+    void answerWithWrongChecksumIsIgnoredAndRequestRepeated();
+    void answersSplitInTwoWritesAreReassembled();
+    void twoAnswersInOneWriteAreBothHandled();
+    void hungUpLineStaysIdleAndIsReopened();
+};
+
+void TestSerialLink::silentShieldGetsFiveRepeatsThenError()
+{
+    Rig rig;
+    QVERIFY(rig.log.isBound());
+    QVERIFY(rig.driver.start());
+    qint64 errorAt = -1;
+    QVERIFY2(waitUntil([&] {
+        if (rig.log.messages("Controller").contains("ERROR CMD"))
+            errorAt = rig.shield.clock.elapsed();
+        return errorAt >= 0;
+    }, 9000, [&] { rig.shield.pump(); }), "no ERROR CMD after the repeats");
+    // Nothing may follow the error.
+    QTest::qWait(1500);
+    rig.shield.pump();
+
+    const auto& frames = rig.shield.frames;
+    QCOMPARE(frames.size(), 6);
+    for (const auto& f : frames)
+        QCOMPARE(spaced(f.bytes), QString("FF 65 48 A0 FF FF FF FF FF 99"));
+    for (int i = 1; i < frames.size(); ++i) {
+        const qint64 gap = frames.at(i).atMs - frames.at(i - 1).atMs;
+        QVERIFY2(gap >= 500 && gap <= 1200, qPrintable(QString("repeat %1 after %2 ms").arg(i).arg(gap)));
+    }
+    const qint64 errorAfterFirst = errorAt - frames.first().atMs;
+    QVERIFY2(errorAfterFirst >= 3900 && errorAfterFirst <= 5500,
+             qPrintable(QString("ERROR CMD %1 ms after the first request").arg(errorAfterFirst)));
+    QCOMPARE(rig.log.messages("Controller"),
+             (QList<QByteArray>{"Repeat CMD ", "Repeat CMD ", "Repeat CMD ", "Repeat CMD ",
+                                "Repeat CMD ", "ERROR CMD"}));
+    QVERIFY(!rig.driver.lines().contains("shield_ready"));
+    QVERIFY(rig.driver.running());
+}
+
+void TestSerialLink::answerWithWrongChecksumIsIgnoredAndRequestRepeated()
+{
+    Rig rig;
+    QVERIFY(rig.log.isBound());
+    QVERIFY(rig.driver.start());
+    QVERIFY(waitFrame(rig.shield, frame(VERSION), 0, kWait) == 0);
+    QByteArray bad = identityAnswer(VERSION, Identity());
+    bad[9] = char(bad.at(9) ^ 0x01);
+    rig.shield.send(bad);
+
+    QVERIFY(waitFrame(rig.shield, frame(VERSION), 1, 3000) == 1);
+    const qint64 gap = rig.shield.frames.at(1).atMs - rig.shield.frames.at(0).atMs;
+    QVERIFY2(gap >= 500 && gap <= 1200, qPrintable(QString("repeated after %1 ms").arg(gap)));
+    QVERIFY(!rig.log.messages("Controller").contains("Version 2"));
+
+    // A good answer to the repeat completes the start-up.
+    QVERIFY(rig.answerIdentity(Identity()));
+    QVERIFY(rig.driver.waitLine("shield_ready", kWait));
+    QCOMPARE(framesFrom(rig.shield, 0),
+             (QStringList{spaced(frame(VERSION)), spaced(frame(VERSION)), spaced(frame(FIRMWARE)),
+                          spaced(frame(UID_0)), spaced(frame(UID_1)), spaced(frame(UID_2))}));
+}
+
+void TestSerialLink::answersSplitInTwoWritesAreReassembled()
+{
+    Rig rig;
+    QVERIFY(rig.log.isBound());
+    QVERIFY(rig.driver.start());
+    int from = 0;
+    for (uint8_t request : {VERSION, FIRMWARE, UID_0, UID_1, UID_2}) {
+        const int at = waitFrame(rig.shield, frame(request), from, kWait);
+        QVERIFY2(at >= 0, qPrintable(QString("no request %1").arg(request, 0, 16)));
+        from = at + 1;
+        const QByteArray answer = identityAnswer(request, Identity());
+        rig.shield.send(answer.left(5));
+        QTest::qWait(20);
+        rig.shield.send(answer.mid(5));
+    }
+    QVERIFY(rig.driver.waitLine("shield_ready", kWait));
+    QVERIFY(rig.driver.lines().contains("ID: 1abc0de"));
+    // Each answer was taken at once: no request was repeated.
+    QCOMPARE(framesFrom(rig.shield, 0).size(), 5);
+}
+
+void TestSerialLink::twoAnswersInOneWriteAreBothHandled()
+{
+    Rig rig;
+    QVERIFY(rig.log.isBound());
+    QVERIFY(rig.driver.start());
+    QVERIFY(waitFrame(rig.shield, frame(VERSION), 0, kWait) == 0);
+    Identity id;
+    id.version = 4;
+    id.firmware = 0x0123;
+    rig.shield.send(identityAnswer(VERSION, id) + identityAnswer(FIRMWARE, id));
+    // The driver goes on with UID 0 without waiting for another firmware answer.
+    QVERIFY(waitFrame(rig.shield, frame(UID_0), 0, kWait) >= 0);
+    for (uint8_t request : {UID_0, UID_1, UID_2}) {
+        QVERIFY(waitFrame(rig.shield, frame(request), 0, kWait) >= 0);
+        rig.shield.send(identityAnswer(request, id));
+    }
+    QVERIFY(rig.driver.waitLine("shield_ready", kWait));
+    const QStringList lines = rig.driver.lines();
+    QVERIFY(lines.contains("Shield: 4"));
+    QVERIFY(lines.contains("Program_STM: 291"));
+    QCOMPARE(framesFrom(rig.shield, 0),
+             (QStringList{spaced(frame(VERSION)), spaced(frame(FIRMWARE)), spaced(frame(UID_0)),
+                          spaced(frame(UID_1)), spaced(frame(UID_2))}));
+}
+
+void TestSerialLink::hungUpLineStaysIdleAndIsReopened()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QCOMPARE(rig.driver.stderrBytes().count(kOpened), 1);
+
+    rig.shield.hangUp();
+    const double cpuBefore = rig.driver.cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(3000);
+    const double share = (rig.driver.cpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
+    QVERIFY2(share < 0.30, qPrintable(QString("CPU share %1 of a core with the line hung up").arg(share)));
+    QVERIFY(rig.driver.running());
+
+    QVERIFY(rig.shield.open());
+    QVERIFY2(waitUntil([&] { return rig.driver.stderrBytes().count(kOpened) == 2; }, 3500),
+             rig.driver.stderrBytes().constData());
+    QVERIFY(rig.dial(12, "dial 12"));
+    QVERIFY(waitFrame(rig.shield, kCallFrame, 0, kWait) >= 0);
+}
+
+QTEST_GUILESS_MAIN(TestSerialLink)
+#include "tst_seriallink.moc"

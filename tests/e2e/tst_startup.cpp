@@ -1,0 +1,125 @@
+// The driver's start: command line, identity exchange with the shield, the
+// info block for the parent and the first log line.
+
+#include "e2ehelpers.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+using namespace zmatest;
+using namespace e2e;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandLinePrintsIntercomSelection_data();
+    void commandLinePrintsIntercomSelection();
+    void identityExchangeEndsInInfoBlock_data();
+    void identityExchangeEndsInInfoBlock();
+    void firstLogDatagramIsMainTest1();
+    void identityAnswersAfterReadyAreIgnoredAndCallsStillWork();
+};
+
+void TestStartup::commandLinePrintsIntercomSelection_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("expected");
+    const QString warn = "#WARNING: No intercom select";
+    const QString ten = "#Intercom 10 not supported indexes ";
+    const QString supported = "#Intercom 102 supported indexes ";
+    QTest::newRow("no arguments") << QStringList() << QStringList{warn, ten};
+    QTest::newRow("-ic 102") << QStringList{"-ic", "102"} << QStringList{supported};
+    QTest::newRow("-ic 121") << QStringList{"-ic", "121"}
+                             << QStringList{"#Intercom 121 not supported indexes "};
+    QTest::newRow("-ic without value") << QStringList{"-ic"} << QStringList{warn, ten};
+    QTest::newRow("-ic not a number") << QStringList{"-ic", "x"} << QStringList{warn, ten};
+    QTest::newRow("-ic 358 wraps to 102") << QStringList{"-ic", "358"} << QStringList{supported};
+    QTest::newRow("-v -ic 102") << QStringList{"-v", "-ic", "102"}
+                                << QStringList{"ZMA_STM_Driver: v2.17", "Beta: 2",
+                                               "#Not for release!: ", supported};
+}
+
+void TestStartup::commandLinePrintsIntercomSelection()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, expected);
+    DriverProcess driver; // no serial port: only the command line speaks
+    QVERIFY(driver.start(args));
+    QVERIFY2(driver.waitLine(expected.last(), kWait), driver.stdoutBytes().constData());
+    QTest::qWait(300); // nothing more may follow
+    QCOMPARE(driver.lines(), expected);
+    QVERIFY2(driver.running(), "the driver must keep running while stdin is open");
+}
+
+void TestStartup::identityExchangeEndsInInfoBlock_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("beta");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList head = {"#WARNING: No intercom select", "#Intercom 10 not supported indexes ",
+                              "#ZMA_Driver_KorvelTesk_v1.0.10", "ZMA_STM_Driver 2.17", "",
+                              "Intercom: 10", "Program_STM: 529"};
+    const QStringList tail = {"Shield: 2", "Revision: 5", "ID: 1abc0de", "", "", "shield_ready", ""};
+    QTest::newRow("release firmware") << QStringList() << 0 << head + tail;
+    QTest::newRow("beta firmware") << QStringList() << 3
+                                   << head + QStringList{"Beta: 3", "#WARNING: VORK not for release!"} + tail;
+    QStringList gate = head;
+    gate[0] = "#Intercom 102 supported indexes ";
+    gate.removeAt(1);
+    gate[4] = "Intercom: 102";
+    QTest::newRow("intercom 102") << QStringList{"-ic", "102"} << 0 << gate + tail;
+}
+
+void TestStartup::identityExchangeEndsInInfoBlock()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, beta);
+    QFETCH(QStringList, expected);
+    Rig rig;
+    Identity id;
+    id.beta = uint8_t(beta);
+    QVERIFY(rig.start(args, id));
+    QCOMPARE(rig.driver.lines(), expected);
+
+    QCOMPARE(rig.framesAfterReady(), QStringList()); // nothing sent after ready
+    const QStringList sent = framesFrom(rig.shield, 0);
+    QCOMPARE(sent, (QStringList{spaced(frame(VERSION)), spaced(frame(FIRMWARE)), spaced(frame(UID_0)),
+                                spaced(frame(UID_1)), spaced(frame(UID_2))}));
+    QCOMPARE(sent.first(), QString("FF 65 48 A0 FF FF FF FF FF 99"));
+    QCOMPARE(sent.last(), QString("FF 65 48 A5 FF FF FF FF FF 72"));
+    QVERIFY(rig.log.waitMessage("Controller", "Version 2", kWait));
+}
+
+void TestStartup::firstLogDatagramIsMainTest1()
+{
+    LogCollector log;
+    QVERIFY(log.isBound());
+    DriverProcess driver;
+    QVERIFY(driver.start());
+    QVERIFY(log.waitCount(1, kWait));
+    const QByteArray first = log.datagrams.first().bytes;
+    const QRegularExpression re(R"(^\[Debug\]\[\d\d:\d\d:\d\d\.\d\d\d\] \[main\]: test 1\r\n$)");
+    QVERIFY2(re.match(QString::fromLatin1(first)).hasMatch(), first.constData());
+}
+
+void TestStartup::identityAnswersAfterReadyAreIgnoredAndCallsStillWork()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    Identity other;
+    other.version = 9;
+    other.beta = 1;
+    for (uint8_t request : {VERSION, FIRMWARE, UID_0, UID_1, UID_2})
+        rig.shield.send(identityAnswer(request, other));
+    QTest::qWait(500);
+    QCOMPARE(rig.linesAfterReady(), QStringList());
+    QCOMPARE(rig.framesAfterReady(), QStringList());
+    QCOMPARE(rig.countLog("Controller", "Version 9"), 0);
+
+    QVERIFY(rig.ring());
+    QCOMPARE(rig.linesAfterReady(), QStringList{"dial 12"});
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
