@@ -23,8 +23,9 @@ QList<QByteArray> LineReader::feed(const char* data, int size)
         const int end = nl ? static_cast<int>(nl - data) : size;
         if (!discarding) {
             current.append(data + pos, end - pos);
-            // CR of a CR LF ending does not count against the limit.
-            const int length = current.size() - (nl && current.endsWith('\r') ? 1 : 0);
+            // A trailing CR may be half of a CR LF ending still on its way:
+            // it does not count against the limit.
+            const int length = current.size() - (current.endsWith('\r') ? 1 : 0);
             if (length > maxLine) {
                 discarding = true;
                 ++dropped;

@@ -1,0 +1,291 @@
+// The stand-in board library: loopback SPI, the socket exchange with a
+// simulated shield, and its behaviour when that peer is slow, silent or gone.
+
+#include "libzq-board-korvel-20203.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+QByteArray idleBlock(int len)
+{
+    QByteArray b(len, char(0));
+    for (int i = 0; i < len; ++i)
+        b[i] = char(i % 2 == 0 ? 0xFF : 0x7F);
+    return b;
+}
+
+QByteArray block(int len, int seed)
+{
+    QByteArray b(len, char(0));
+    for (int i = 0; i < len; ++i)
+        b[i] = char((seed + i * 5) & 0xFF);
+    return b;
+}
+
+// One transfer through the library, timed.
+QByteArray transfer(const QByteArray& tx, qint64* tookMs = nullptr)
+{
+    QByteArray in = tx;
+    QByteArray rx(tx.size(), char(0x55));
+    QElapsedTimer t;
+    t.start();
+    board_spi_transfer(reinterpret_cast<uint8_t*>(in.data()), reinterpret_cast<uint8_t*>(rx.data()),
+                       static_cast<uint16_t>(tx.size()));
+    if (tookMs)
+        *tookMs = t.elapsed();
+    return rx;
+}
+
+// A simulated shield on a SOCK_SEQPACKET socket. How it answers is set per test.
+class Peer
+{
+public:
+    enum Answer { Echo, Silent, Late, Short, Hangup };
+
+    Peer(const QString& path, Answer how) : how(how)
+    {
+        fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.toLocal8Bit().constData(), sizeof(addr.sun_path) - 1);
+        ::unlink(addr.sun_path);
+        ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && ::listen(fd, 2) == 0;
+        worker = std::thread([this] { run(); });
+    }
+    ~Peer()
+    {
+        stop = true;
+        worker.join();
+        ::close(fd);
+    }
+    bool ok = false;
+    std::atomic<int> received{0};
+
+private:
+    void run()
+    {
+        int conn = -1;
+        char buf[4096];
+        int n = 0;
+        while (!stop) {
+            pollfd p{conn >= 0 ? conn : fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            if (conn < 0) {
+                conn = ::accept(fd, nullptr, nullptr);
+                continue;
+            }
+            const ssize_t got = ::recv(conn, buf, sizeof(buf), 0);
+            if (got <= 0) {
+                ::close(conn);
+                conn = -1;
+                continue;
+            }
+            ++received;
+            ++n;
+            QByteArray answer(buf, int(got));
+            answer[0] = char(n); // marks which request this answers
+            switch (how) {
+            case Echo:
+                ::send(conn, answer.constData(), answer.size(), MSG_NOSIGNAL);
+                break;
+            case Late:
+                // Past the library's 10 ms, so it must not count for this
+                // request nor for the next one.
+                QThread::msleep(40);
+                ::send(conn, answer.constData(), answer.size(), MSG_NOSIGNAL);
+                break;
+            case Short:
+                ::send(conn, answer.constData(), answer.size() / 2, MSG_NOSIGNAL);
+                break;
+            case Hangup:
+                ::close(conn);
+                conn = -1;
+                break;
+            case Silent:
+                break;
+            }
+        }
+        if (conn >= 0)
+            ::close(conn);
+    }
+    int fd = -1;
+    Answer how;
+    std::atomic<bool> stop{false};
+    std::thread worker;
+};
+
+// Captures what the library writes to stderr.
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        fflush(stderr);
+        saved = ::dup(STDERR_FILENO);
+        (void)::pipe(pipeFd);
+        ::fcntl(pipeFd[0], F_SETFL, O_NONBLOCK);
+        ::dup2(pipeFd[1], STDERR_FILENO);
+    }
+    ~StderrCapture()
+    {
+        fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        ::close(pipeFd[0]);
+        ::close(pipeFd[1]);
+    }
+    QByteArray text()
+    {
+        fflush(stderr);
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(pipeFd[0], buf, sizeof(buf))) > 0)
+            captured.append(buf, int(n));
+        return captured;
+    }
+
+private:
+    int saved = -1;
+    int pipeFd[2] = {-1, -1};
+    QByteArray captured;
+};
+
+} // namespace
+
+class TestBoardLib : public QObject
+{
+    Q_OBJECT
+private slots:
+    void serialPortNameComesFromEnvironment();
+    void withoutPeerSocketSpiIsLoopback();
+    void peerThatNeverStartedGivesIdleAndOneDiagnostic();
+    void peerStartedLaterIsReachedWithinASecond();
+    void silentOrLateOrShortPeerGivesIdleWithinBound();
+    void peerThatHangsUpIsSurvivedAndReconnected();
+
+private:
+    QTemporaryDir dir;
+    QString sock(const char* name) { return dir.path() + "/" + name; }
+    void useSocket(const QString& path)
+    {
+        qputenv("ZQ_BOARD_SPI", path.toLocal8Bit());
+        board_spi_init();
+    }
+};
+
+void TestBoardLib::serialPortNameComesFromEnvironment()
+{
+    qunsetenv("ZQ_BOARD_SERIAL");
+    QCOMPARE(QString::fromUtf8(board_usart_get_port()), QString("/dev/ttyS1"));
+    qputenv("ZQ_BOARD_SERIAL", "/tmp/some/tty");
+    QCOMPARE(QString::fromUtf8(board_usart_get_port()), QString("/tmp/some/tty"));
+}
+
+void TestBoardLib::withoutPeerSocketSpiIsLoopback()
+{
+    qunsetenv("ZQ_BOARD_SPI");
+    board_lib_init();
+    board_gpio_init();
+    board_spi_init();
+    board_spi_set_cs(0);
+    const QByteArray tx = block(512, 3);
+    QCOMPARE(transfer(tx), tx);
+    board_spi_set_cs(1);
+}
+
+void TestBoardLib::peerThatNeverStartedGivesIdleAndOneDiagnostic()
+{
+    StderrCapture err;
+    useSocket(sock("absent.sock"));
+    QElapsedTimer t;
+    t.start();
+    int transfers = 0;
+    while (t.elapsed() < 400) {
+        qint64 took = 0;
+        QCOMPARE(transfer(block(512, transfers), &took), idleBlock(512));
+        QVERIFY(took < 100);
+        ++transfers;
+        QThread::msleep(5);
+    }
+    QVERIFY(transfers > 10);
+    // At most one line a second about the missing peer.
+    QCOMPARE(err.text().count('\n'), 1);
+    QVERIFY(err.text().contains("absent.sock"));
+}
+
+void TestBoardLib::peerStartedLaterIsReachedWithinASecond()
+{
+    const QString path = sock("later.sock");
+    useSocket(path);
+    QCOMPARE(transfer(block(512, 1)), idleBlock(512));
+    Peer peer(path, Peer::Echo);
+    QVERIFY(peer.ok);
+    QElapsedTimer t;
+    t.start();
+    QByteArray rx;
+    const QByteArray tx = block(512, 9);
+    while (t.elapsed() < 3000) {
+        rx = transfer(tx);
+        if (rx != idleBlock(512))
+            break;
+        QThread::msleep(16);
+    }
+    QVERIFY2(t.elapsed() < 1600, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(rx.mid(1), tx.mid(1));
+}
+
+void TestBoardLib::silentOrLateOrShortPeerGivesIdleWithinBound()
+{
+    struct Case {
+        const char* name;
+        Peer::Answer how;
+    };
+    for (const Case& c : {Case{"silent.sock", Peer::Silent}, Case{"late.sock", Peer::Late},
+                          Case{"short.sock", Peer::Short}}) {
+        Peer peer(sock(c.name), c.how);
+        QVERIFY(peer.ok);
+        useSocket(sock(c.name));
+        for (int i = 0; i < 4; ++i) {
+            qint64 took = 0;
+            const QByteArray rx = transfer(block(512, i), &took);
+            QVERIFY2(rx == idleBlock(512), c.name);
+            QVERIFY2(took < 100, c.name); // 10 ms answer time-out, generous bound
+            QThread::msleep(50); // the late answer arrives meanwhile
+        }
+        QVERIFY(peer.received >= 4);
+    }
+}
+
+void TestBoardLib::peerThatHangsUpIsSurvivedAndReconnected()
+{
+    const QString path = sock("hangup.sock");
+    {
+        Peer peer(path, Peer::Hangup);
+        useSocket(path);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(transfer(block(512, i)), idleBlock(512));
+    }
+    Peer peer(path, Peer::Echo);
+    QElapsedTimer t;
+    t.start();
+    const QByteArray tx = block(512, 77);
+    QByteArray rx;
+    while (t.elapsed() < 3000 && (rx = transfer(tx)) == idleBlock(512))
+        QThread::msleep(16);
+    QCOMPARE(rx.mid(1), tx.mid(1));
+}
+
+QTEST_GUILESS_MAIN(TestBoardLib)
+#include "tst_boardlib.moc"

@@ -1,0 +1,104 @@
+// Which frame each user action queues, and where, in each line state.
+
+#include "refcrc.h"
+#include "zma/modelkorvel2023.h"
+#include "zma/settings.h"
+
+#include <QtTest>
+
+using Action = void (ModelKorvel2023::*)();
+Q_DECLARE_METATYPE(Action)
+
+class TstModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void actionQueuesFrame_data();
+    void actionQueuesFrame();
+    void pickupReplacesWaitingFrames();
+};
+
+static QByteArrayList frames(const QList<CommandTESK>& queue)
+{
+    QByteArrayList out;
+    for (const auto& c : queue)
+        out << c.toArray().toHex(' ');
+    return out;
+}
+
+void TstModel::actionQueuesFrame_data()
+{
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<int>("status");
+    // Expected contents of the two queues after the action.
+    QTest::addColumn<QByteArrayList>("send");
+    QTest::addColumn<QByteArrayList>("cmdMode");
+
+    auto one = [](const QByteArray& f) { return QByteArrayList{f.toHex(' ')}; };
+    const QByteArrayList none;
+    const QByteArray call = hexBytes("FF 65 48 D1 02 FF FF FF FF 7C");
+    const QByteArray drop = hexBytes("FF 65 48 D1 04 FF FF FF FF E0");
+    const QByteArray open1Link = hexBytes("FF 65 48 D1 08 FF FF FF FF C1");
+    const QByteArray open2Link = frameWithRefCrc("FF 65 48 D1 09 FF FF FF FF");
+    const QByteArray open1Free = hexBytes("FF 65 48 21 FF FF FF FF FF 44");
+    const QByteArray open2Free = frameWithRefCrc("FF 65 48 23 FF FF FF FF FF");
+
+    QTest::newRow("call") << &ModelKorvel2023::call << 0 << one(call) << none;
+    QTest::newRow("drop free") << &ModelKorvel2023::drop << 0 << none << none;
+    QTest::newRow("drop call") << &ModelKorvel2023::drop << 3 << one(drop) << none;
+    QTest::newRow("drop pickup") << &ModelKorvel2023::drop << 5 << none << one(drop);
+    QTest::newRow("drop status 1") << &ModelKorvel2023::drop << 1 << none << none;
+    QTest::newRow("open1 free") << &ModelKorvel2023::open_1 << 0 << none << one(open1Free);
+    QTest::newRow("open1 call") << &ModelKorvel2023::open_1 << 3 << one(open1Link) << none;
+    QTest::newRow("open1 pickup") << &ModelKorvel2023::open_1 << 5 << none << one(open1Link);
+    QTest::newRow("open1 status 1") << &ModelKorvel2023::open_1 << 1 << none << none;
+    QTest::newRow("open2 free") << &ModelKorvel2023::open_2 << 0 << none << one(open2Free);
+    QTest::newRow("open2 call") << &ModelKorvel2023::open_2 << 3 << one(open2Link) << none;
+    QTest::newRow("open2 pickup") << &ModelKorvel2023::open_2 << 5 << none << one(open2Link);
+    QTest::newRow("open2 status 1") << &ModelKorvel2023::open_2 << 1 << none << none;
+
+    QTest::newRow("read version") << &ModelKorvel2023::read_version_ZMA << 0 << none
+                                  << one(hexBytes("FF 65 48 A0 FF FF FF FF FF 99"));
+    QTest::newRow("read firmware") << &ModelKorvel2023::read_version_firmware << 0 << none
+                                   << one(frameWithRefCrc("FF 65 48 A2 FF FF FF FF FF"));
+    QTest::newRow("read uid 0") << &ModelKorvel2023::read_uid_0_ZMA << 0 << none
+                                << one(frameWithRefCrc("FF 65 48 A3 FF FF FF FF FF"));
+    QTest::newRow("read uid 1") << &ModelKorvel2023::read_uid_1_ZMA << 0 << none
+                                << one(frameWithRefCrc("FF 65 48 A4 FF FF FF FF FF"));
+    QTest::newRow("read uid 2") << &ModelKorvel2023::read_uid_2_ZMA << 0 << none
+                                << one(hexBytes("FF 65 48 A5 FF FF FF FF FF 72"));
+}
+
+void TstModel::actionQueuesFrame()
+{
+    QFETCH(Action, action);
+    QFETCH(int, status);
+    QFETCH(QByteArrayList, send);
+    QFETCH(QByteArrayList, cmdMode);
+
+    Settings settings;
+    ModelKorvel2023 model(&settings);
+    model.status = static_cast<uint8_t>(status);
+    (model.*action)();
+    QCOMPARE(frames(model.snapshotSend()), send);
+    QCOMPARE(frames(model.snapshotSendCmdMode()), cmdMode);
+    QCOMPARE(int(model.status), status);
+}
+
+void TstModel::pickupReplacesWaitingFrames()
+{
+    Settings settings;
+    ModelKorvel2023 model(&settings);
+    model.status = STATUS_CALL;
+    model.call();
+    model.call();
+    model.open_1();
+    QCOMPARE(model.snapshotSend().size(), 3);
+    model.pickup();
+    QCOMPARE(frames(model.snapshotSend()), QByteArrayList{hexBytes("FF 65 48 D1 03 FF FF FF FF B1").toHex(' ')});
+    QVERIFY(model.snapshotSendCmdMode().isEmpty());
+}
+
+QTEST_APPLESS_MAIN(TstModel)
+#include "tst_model.moc"
