@@ -15,9 +15,6 @@ public:
 
     DataTransmission dataToShieldBuffer;
     QByteArray dataToShieldNull;
-    // Written by the transmitter thread only; each exchange hands its own
-    // copy to the UDP sender.
-    QByteArray dataFromShield;
 };
 
 #endif

@@ -14,6 +14,9 @@ void ThreadSpiTransmitter::slotTimeOut()
         dataToShield = sound->dataToShieldBuffer.get_data();
     else
         dataToShield = sound->dataToShieldNull;
-    spi->data_transfer(&dataToShield, &sound->dataFromShield, AUDIO_BLOCK_BYTES);
-    emit data_update(sound->dataFromShield);
+    // A fresh buffer per exchange, handed over whole: the previous block may
+    // still be on its way to the parent in the main thread.
+    QByteArray dataFromShield;
+    spi->data_transfer(&dataToShield, &dataFromShield, AUDIO_BLOCK_BYTES);
+    emit data_update(dataFromShield);
 }
