@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 ConsoleScan::ConsoleScan(Settings* settings, ModelKorvel2023* model)
@@ -23,17 +25,25 @@ void ConsoleScan::cycle_scan()
         const ssize_t n = ::read(STDIN_FILENO, buf, sizeof(buf));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A parent may hand over a non-blocking pipe: wait, don't spin.
+            pollfd in{STDIN_FILENO, POLLIN, 0};
+            ::poll(&in, 1, -1);
+            continue;
+        }
+        if (n < 0)
+            qDebug() << "#ERROR: console: reading standard input failed:" << strerror(errno);
         if (n <= 0)
             break;
         const QList<QByteArray> lines = reader.feed(buf, static_cast<int>(n));
         if (const int dropped = reader.takeDropped())
             qDebug() << "#ERROR: console line longer than 64 KiB dropped, count:" << dropped;
         for (const QByteArray& line : lines)
-            handle_line(QString::fromUtf8(line));
+            handle_line(QString::fromUtf8(line.constData(), line.size()));
     }
     QByteArray last;
     if (reader.finish(&last))
-        handle_line(QString::fromUtf8(last));
+        handle_line(QString::fromUtf8(last.constData(), last.size()));
 
     // The parent is gone: free the serial port and the UDP ports for the
     // next driver. main() logs the end once the workers have stopped, so it
@@ -44,17 +54,17 @@ void ConsoleScan::cycle_scan()
 void ConsoleScan::handle_line(const QString& line)
 {
     const QStringList tokens = line.split(QLatin1Char(' '), Qt::KeepEmptyParts);
-    switch (consoleModeRead.load()) {
+    switch (consoleModeRead) {
     case READ_VIRTUAL_NUMBERS:
         if (mode_read_list(tokens, DialPlan::ImitList) < 0) {
-            Console::writeLine(QStringLiteral("mask_block\n#Write blacklist dialPlan for shield:"));
+            Console::writeLine(QStringLiteral("#End read dialPlan\n\nmask_block\n#Write blacklist dialPlan for shield:"));
             model->dialPlan.clearList(DialPlan::BlackList);
             consoleModeRead = READ_BLACKLIST_NUMBERS;
         }
         break;
     case READ_BLACKLIST_NUMBERS:
         if (mode_read_list(tokens, DialPlan::BlackList) < 0) {
-            Console::writeLine(QStringLiteral("#Shield update virtual list\n#Shield update black list"));
+            Console::writeLine(QStringLiteral("#End read dialPlan\n\n#Shield update virtual list\n#Shield update black list"));
             consoleModeRead = READ_COMMANDS;
         }
         break;
@@ -159,10 +169,9 @@ int ConsoleScan::mode_read_list(const QStringList& tokens, DialPlan::NumberList 
     }
     if (tokens.size() > 1)
         return 0;
-    if (number < 0) {
-        Console::writeLine(QStringLiteral("#End read dialPlan\n"));
+    // The caller writes the end-of-list reply, whole with what follows it.
+    if (number < 0)
         return -1;
-    }
     if (static_cast<unsigned>(number) > MAX_APARTMENT) {
         Console::writeLine(QStringLiteral("Error: big number"));
         return 0;

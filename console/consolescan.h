@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <atomic>
 #include <cstdint>
 
 class Settings;
@@ -48,7 +47,7 @@ private:
     int mode_read_list(const QStringList& tokens, DialPlan::NumberList list);
     void command_spi_do(uint8_t readCommandGroup, uint16_t readCommandSub, QString readCommandMessage);
 
-    std::atomic<unsigned> consoleModeRead{READ_COMMANDS};
+    ConsoleModeRead_em consoleModeRead = READ_COMMANDS;
     Settings* settings;
     ModelKorvel2023* model;
 };

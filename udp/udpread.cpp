@@ -39,7 +39,7 @@ void UDPread::writeBufUDP()
         QByteArray datagram(static_cast<int>(qMax<qint64>(size, 0)), Qt::Uninitialized);
         const qint64 got = udpSocketClient->readDatagram(datagram.data(), datagram.size());
         if (got < 0)
-            continue;
+            break; // readyRead comes again for what is left
         datagram.resize(static_cast<int>(got));
 
         QMutexLocker lock(mutexBufferUDP);

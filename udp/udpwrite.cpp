@@ -3,8 +3,8 @@
 #include <QHostAddress>
 #include <QUdpSocket>
 
-UdpWrite::UdpWrite(QObject* parent, uint16_t port, Sound* sound)
-    : QObject(parent), udpSocketWrite(new QUdpSocket()), port(port), sound(sound)
+UdpWrite::UdpWrite(QObject* parent, uint16_t port, Sound*)
+    : QObject(parent), udpSocketWrite(new QUdpSocket()), port(port)
 {
 }
 

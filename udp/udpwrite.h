@@ -21,7 +21,6 @@ public slots:
 private:
     QUdpSocket* udpSocketWrite;
     uint16_t port;
-    Sound* sound;
 };
 
 #endif

@@ -2,7 +2,6 @@
 #define CONTROLLERKORVEL2023_H
 
 #include "commands/commandtesk.h"
-#include "commands/crc_korvel2023.h"
 #include "commands/receivestream.h"
 
 #include <QObject>
@@ -40,7 +39,6 @@ private:
 
     ModelKorvel2023* model;
     ViewKorvelTesk* view;
-    CRC_Korvel2023 crcKorvel2023;
     QTimer* timerCycle;
     QTimer* timerCycleInit;
     ReceiveStream receiveStream;

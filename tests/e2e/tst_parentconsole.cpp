@@ -126,6 +126,8 @@ void TestParentConsole::linesWithoutEffectOnLineOrStdout_data()
     QTest::newRow("phonedetect alone") << QByteArray("phonedetect") << QByteArray();
     QTest::newRow("empty line") << QByteArray("") << QByteArray();
     QTest::newRow("unknown words") << QByteArray("hello shield") << QByteArray();
+    // The NUL belongs to the line: "7" must not be read out of it.
+    QTest::newRow("number with NUL inside") << QByteArray("7\0x", 3) << QByteArray();
 }
 
 void TestParentConsole::linesWithoutEffectOnLineOrStdout()
