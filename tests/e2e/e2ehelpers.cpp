@@ -1,4 +1,5 @@
 #include "e2ehelpers.h"
+#include "support/refcrc.h"
 
 using namespace zmatest;
 
@@ -10,18 +11,6 @@ const QByteArray kDropFrame = hex("FF 65 48 D1 04 FF FF FF FF E0");
 const QByteArray kOpen1CallFrame = hex("FF 65 48 D1 08 FF FF FF FF C1");
 const QByteArray kOpen1Frame = hex("FF 65 48 21 FF FF FF FF FF 44");
 const QByteArray kOpen2Frame = hex("FF 65 48 23 FF FF FF FF FF 2A");
-
-uint8_t crc8Maxim(const QByteArray& bytes)
-{
-    // Reflected polynomial 0x31, initial value 0.
-    uint8_t crc = 0;
-    for (char c : bytes) {
-        crc ^= uint8_t(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? uint8_t((crc >> 1) ^ 0x8C) : uint8_t(crc >> 1);
-    }
-    return crc;
-}
 
 QByteArray frame(uint8_t cmd, const QByteArray& data, bool link)
 {
@@ -38,7 +27,7 @@ QByteArray frame(uint8_t cmd, const QByteArray& data, bool link)
     }
     for (int i = 0; i < data.size() && at + i < 9; ++i)
         f[at + i] = data.at(i);
-    f[9] = char(crc8Maxim(f.mid(1, 8)));
+    f[9] = char(refCrc8(f, 1, 9));
     return f;
 }
 

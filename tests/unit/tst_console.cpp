@@ -2,7 +2,7 @@
 
 #include "console/consolescan.h"
 #include "console/linereader.h"
-#include "refcrc.h"
+#include "support/refcrc.h"
 
 #include <QtTest>
 
