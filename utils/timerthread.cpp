@@ -47,5 +47,5 @@ void TimerThread::slotChangeSpiPeriod(int ms)
 
 void TimerThread::slotTimeOut()
 {
-    qDebug() << QTime::currentTime().toString();
+    qDebug().noquote() << QTime::currentTime().toString();
 }
