@@ -147,6 +147,13 @@ bool Rig::pickedUp()
     return log.waitMessage("Controller", "STATUS_CALL pickup", kWait);
 }
 
+bool Rig::blockOnly(int apartment)
+{
+    for (const QByteArray& line : {QByteArray("dialplan"), QByteArray("-1"), QByteArray::number(apartment), QByteArray("-1")})
+        driver.writeLine(line);
+    return driver.waitLine("#Shield update black list", kWait);
+}
+
 bool Rig::consoleBarrier(int timeoutMs)
 {
     // A distinct tag each time: "11 e0NN" echoes "e0NN" plus a checksum.

@@ -89,6 +89,9 @@ public:
     bool ring();
     // Ringing, then the shield confirms the pickup.
     bool pickedUp();
+    // Loads a dial plan that blocks just this apartment; true once the
+    // driver has confirmed the lists.
+    bool blockOnly(int apartment);
 
     // Returns once the console thread has handled every line written so far:
     // a "11" line only prints to stderr, so it disturbs nothing else.

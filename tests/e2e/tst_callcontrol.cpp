@@ -110,9 +110,7 @@ void TestCallControl::blockedNumberIsDroppedWithoutCall()
 {
     Rig rig;
     QVERIFY(rig.start());
-    for (const char* line : {"dialplan", "-1", "12", "-1"})
-        rig.driver.writeLine(line);
-    QVERIFY(rig.driver.waitLine("#Shield update black list", kWait));
+    QVERIFY(rig.blockOnly(12));
     const int before = rig.driver.lines().size();
 
     rig.shield.send(dialFrame(12));
