@@ -7,18 +7,35 @@
 #include <QList>
 
 // Cuts shield frames out of the serial byte stream, whatever the chunking:
-// a frame may arrive in pieces, and several may arrive together.
+// a frame may arrive in pieces, and several may arrive together. The bytes
+// waiting for the decoder are bounded: past the bound the oldest go.
 class ReceiveStream
 {
 public:
+    // About a third of a second of a full line at 115200 baud.
+    static constexpr int kDefaultMaxPending = 4096;
+
+    explicit ReceiveStream(int maxPending = kDefaultMaxPending);
+
     // Appends a chunk and returns every complete frame with a valid
     // checksum, in order; anything else is dropped a byte at a time.
     QList<QByteArray> push(const QByteArray& chunk);
-    int pending() const { return stream.size(); }
-    void clear() { stream.clear(); }
+    // Appends a chunk without decoding it.
+    void append(const QByteArray& chunk);
+    // Takes out the next valid frame, skipping what cannot start one.
+    bool next(QByteArray* frame);
+    int pending() const { return stream.size() - head; }
+    void clear();
+    // Bytes dropped for the bound since the last call.
+    qint64 takeOverflow();
 
 private:
+    void compact();
+
     QByteArray stream;
+    int head = 0;
+    int maxPending;
+    qint64 overflow = 0;
     CRC_Korvel2023 crc;
 };
 

@@ -3,6 +3,7 @@
 #include "log/logservice.h"
 
 #include <QDebug>
+#include <climits>
 
 namespace {
 constexpr int kReopenIntervalMs = 1000;
@@ -56,22 +57,50 @@ QByteArray UsartTimerThread::hexDump(const QByteArray& bytes)
 
 void UsartTimerThread::slotTimeOut()
 {
-    if (!writeBuffer.detect_data())
-        return;
-    const QByteArray frame = writeBuffer.get_data();
-    logService->debug("Uart WRITE", hexDump(frame));
-    // While the port is closed the frame is lost, as a failed write would be.
-    if (serialPort->isOpen())
-        serialPort->write(frame);
+    // Everything waiting goes out: a tick is about one frame's time on the
+    // line, and the controller may answer several frames in one tick.
+    while (writeBuffer.detect_data()) {
+        const QByteArray frame = writeBuffer.get_data();
+        logService->debug("Uart WRITE", hexDump(frame));
+        // While the port is closed the frame is lost, as a failed write would be.
+        if (!serialPort->isOpen())
+            continue;
+        if (serialPort->bytesToWrite() > kMaxWriteBacklog)
+            ++droppedWrites;
+        else
+            serialPort->write(frame);
+    }
+    if (droppedWrites > 0 && (!lastWriteDropReport.isValid() || lastWriteDropReport.elapsed() >= 1000)) {
+        qDebug().noquote() << QStringLiteral("ERROR: serial: %1 frames not written, the line does not take them")
+                                  .arg(droppedWrites);
+        droppedWrites = 0;
+        lastWriteDropReport.start();
+    }
 }
 
 void UsartTimerThread::read()
 {
-    const QByteArray chunk = serialPort->readAll();
-    if (chunk.isEmpty())
+    const QByteArray got = serialPort->readAll();
+    if (got.isEmpty())
         return;
+    // A copy of just the bytes: readAll() hands over a buffer of about 64 KiB.
+    const QByteArray chunk(got.constData(), got.size());
     logService->debug("Uart READ", hexDump(chunk));
-    readBuffer.set_data(chunk);
+    readBuffer.set_data_bounded(chunk, INT_MAX, kMaxReadBytes, &droppedReadBytes);
+}
+
+qint64 UsartTimerThread::takeDroppedReadBytes()
+{
+    const qint64 n = droppedReadBytes;
+    droppedReadBytes = 0;
+    return n;
+}
+
+void UsartTimerThread::close()
+{
+    reopenTimer->stop();
+    if (serialPort->isOpen())
+        serialPort->close();
 }
 
 void UsartTimerThread::slotError(QSerialPort::SerialPortError error)
@@ -96,6 +125,7 @@ void UsartTimerThread::slotCloseBroken()
     serialPort->clearError();
     lastOpenFailed = false;
     reopenTimer->start();
+    emit portLost();
 }
 
 void UsartTimerThread::slotReopen()

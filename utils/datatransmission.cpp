@@ -1,18 +1,27 @@
 #include "utils/datatransmission.h"
 
+using Lock = std::lock_guard<std::mutex>;
+
 void DataTransmission::set_data(QByteArray array)
 {
-    QMutexLocker lock(&mutex);
+    Lock lock(mutex);
+    heldBytes += array.size();
     buffer.enqueue(std::move(array));
 }
 
-int DataTransmission::set_data_bounded(QByteArray array, int maxEntries)
+int DataTransmission::set_data_bounded(QByteArray array, int maxEntries, qint64 maxBytes,
+                                       qint64* droppedBytes)
 {
-    QMutexLocker lock(&mutex);
+    Lock lock(mutex);
+    heldBytes += array.size();
     buffer.enqueue(std::move(array));
     int dropped = 0;
-    while (buffer.size() > maxEntries) {
-        buffer.dequeue();
+    while (buffer.size() > 1
+           && (buffer.size() > maxEntries || (maxBytes >= 0 && heldBytes > maxBytes))) {
+        const int size = buffer.dequeue().size();
+        heldBytes -= size;
+        if (droppedBytes)
+            *droppedBytes += size;
         ++dropped;
     }
     return dropped;
@@ -20,27 +29,35 @@ int DataTransmission::set_data_bounded(QByteArray array, int maxEntries)
 
 bool DataTransmission::detect_data()
 {
-    QMutexLocker lock(&mutex);
+    Lock lock(mutex);
     return !buffer.isEmpty();
 }
 
 QByteArray DataTransmission::get_data()
 {
-    QMutexLocker lock(&mutex);
+    Lock lock(mutex);
     if (buffer.isEmpty())
         return QByteArray();
     dataForRead = buffer.dequeue();
+    heldBytes -= dataForRead.size();
     return dataForRead;
 }
 
 void DataTransmission::clear()
 {
-    QMutexLocker lock(&mutex);
+    Lock lock(mutex);
     buffer.clear();
+    heldBytes = 0;
 }
 
 int DataTransmission::size()
 {
-    QMutexLocker lock(&mutex);
+    Lock lock(mutex);
     return buffer.size();
+}
+
+qint64 DataTransmission::bytes()
+{
+    Lock lock(mutex);
+    return heldBytes;
 }

@@ -7,6 +7,8 @@
 #include "zma/settings.h"
 #include "zma/viewkorveltesk.h"
 
+#include <QDebug>
+
 ControllerKorvel2023::ControllerKorvel2023(ModelKorvel2023* model)
     : QObject(nullptr), model(model)
 {
@@ -15,6 +17,7 @@ ControllerKorvel2023::ControllerKorvel2023(ModelKorvel2023* model)
     timerCycle = new QTimer();
     connect(timerCycleInit, SIGNAL(timeout()), this, SLOT(init_cycle()), Qt::DirectConnection);
     connect(timerCycle, SIGNAL(timeout()), this, SLOT(main_cycle()), Qt::DirectConnection);
+    connect(view->usart, SIGNAL(portLost()), this, SLOT(slotPortLost()), Qt::DirectConnection);
 }
 
 void ControllerKorvel2023::start(int ms)
@@ -26,11 +29,11 @@ void ControllerKorvel2023::start(int ms)
     timerCycleInit->start();
 }
 
-void ControllerKorvel2023::stop()
+void ControllerKorvel2023::stop(bool waitConsole)
 {
     timerCycleInit->stop();
     timerCycle->stop();
-    view->stop();
+    view->stop(waitConsole);
 }
 
 void ControllerKorvel2023::sendFirst(bool cmdMode)
@@ -40,18 +43,49 @@ void ControllerKorvel2023::sendFirst(bool cmdMode)
         view->commandSender->send(cmd);
 }
 
-bool ControllerKorvel2023::receiveChunk(bool stopRepeat)
+bool ControllerKorvel2023::takeChunks()
 {
     DataTransmission& readBuffer = view->usart->readBuffer;
-    if (!readBuffer.detect_data())
-        return false;
-    // In the call cycle any bytes from the shield end the repeat.
-    if (stopRepeat)
-        view->commandSender->repeatStop();
-    const QByteArray readUart = readBuffer.get_data();
-    for (const QByteArray& frame : receiveStream.push(readUart))
-        model->appendReceive(CommandTESK(frame));
-    return true;
+    bool took = false;
+    while (readBuffer.detect_data()) {
+        receiveStream.append(readBuffer.get_data());
+        took = true;
+    }
+    return took;
+}
+
+void ControllerKorvel2023::reportDroppedBytes()
+{
+    droppedBytes += view->usart->takeDroppedReadBytes() + receiveStream.takeOverflow();
+    if (droppedBytes == 0)
+        return;
+    if (lastDropReport.isValid() && lastDropReport.elapsed() < 1000)
+        return;
+    qDebug().noquote() << QStringLiteral("ERROR: serial: %1 received bytes dropped, more came than the decoder takes")
+                              .arg(droppedBytes);
+    droppedBytes = 0;
+    lastDropReport.start();
+}
+
+void ControllerKorvel2023::slotPortLost()
+{
+    // Bytes from before the break must not join the new ones into a frame.
+    receiveStream.clear();
+    view->usart->readBuffer.clear();
+    view->usart->writeBuffer.clear();
+    if (!timerCycle->isActive())
+        return; // start-up keeps its request and its repeat
+    view->commandSender->repeatStop();
+    CommandTESK cmd;
+    while (model->takeSend(&cmd)) {
+    }
+    while (model->takeSendCmdMode(&cmd)) {
+    }
+    // The call went with the line.
+    if (model->status != STATUS_FREE) {
+        model->status = STATUS_FREE;
+        view->consoleCommand->command_drop();
+    }
 }
 
 uint32_t ControllerKorvel2023::make_uint32_from_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
@@ -62,13 +96,21 @@ uint32_t ControllerKorvel2023::make_uint32_from_bytes(uint8_t b0, uint8_t b1, ui
 void ControllerKorvel2023::init_cycle()
 {
     sendFirst(true);
-    const bool took = receiveChunk(false);
-    if (!took && model->isReceiveEmpty())
-        return;
-    CommandTESK receiveCmd;
-    if (model->takeReceive(&receiveCmd))
-        handleIdentity(receiveCmd);
-    sendFirst(false);
+    const bool took = takeChunks();
+    int handled = 0;
+    QByteArray frame;
+    // The last answer hands over to the call cycle, which takes the rest.
+    while (handled < kMaxFramesPerTick && timerCycleInit->isActive() && receiveStream.next(&frame)) {
+        model->appendReceive(CommandTESK(frame));
+        CommandTESK receiveCmd;
+        if (model->takeReceive(&receiveCmd))
+            handleIdentity(receiveCmd);
+        sendFirst(false);
+        ++handled;
+    }
+    if (took && handled == 0)
+        sendFirst(false);
+    reportDroppedBytes();
 }
 
 void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
@@ -116,35 +158,50 @@ void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
 void ControllerKorvel2023::main_cycle()
 {
     sendFirst(true);
-    const bool took = receiveChunk(true);
-    if (!took && model->isReceiveEmpty())
-        return;
+    // Any bytes from the shield, valid or not, end the repeat.
+    const bool took = takeChunks();
+    if (took)
+        view->commandSender->repeatStop();
 
-    CommandTESK receiveCmd;
-    if (model->takeReceive(&receiveCmd)) {
-        logService->debug("Controller", "Приняты данные ");
-        model->mode = static_cast<uint8_t>(receiveCmd.mode);
-        logService->debug("Controller", "LINK_MODE");
-        switch (model->status.load()) {
-        case STATUS_FREE:
-            logService->debug("Controller", "STATUS_FREE");
-            in_free(receiveCmd);
-            break;
-        case STATUS_CALL:
-            logService->debug("Controller", "STATUS_CALL");
-            in_cell(receiveCmd);
-            break;
-        case STATUS_PICKUP:
-            logService->debug("Controller", "STATUS_PICKUP");
-            in_pickup(receiveCmd);
-            break;
-        default:
-            logService->debug("Controller", "STATUS_ERROR");
-            model->status = STATUS_FREE;
-            break;
-        }
+    int handled = 0;
+    QByteArray frame;
+    while (handled < kMaxFramesPerTick && receiveStream.next(&frame)) {
+        model->appendReceive(CommandTESK(frame));
+        CommandTESK receiveCmd;
+        if (model->takeReceive(&receiveCmd))
+            handleFrame(receiveCmd);
+        // Call traffic goes out one frame per frame from the shield.
+        sendFirst(false);
+        ++handled;
     }
-    sendFirst(false);
+    if (took && handled == 0)
+        sendFirst(false);
+    reportDroppedBytes();
+}
+
+void ControllerKorvel2023::handleFrame(const CommandTESK& receiveCmd)
+{
+    logService->debug("Controller", "Приняты данные ");
+    model->mode = static_cast<uint8_t>(receiveCmd.mode);
+    logService->debug("Controller", "LINK_MODE");
+    switch (model->status.load()) {
+    case STATUS_FREE:
+        logService->debug("Controller", "STATUS_FREE");
+        in_free(receiveCmd);
+        break;
+    case STATUS_CALL:
+        logService->debug("Controller", "STATUS_CALL");
+        in_cell(receiveCmd);
+        break;
+    case STATUS_PICKUP:
+        logService->debug("Controller", "STATUS_PICKUP");
+        in_pickup(receiveCmd);
+        break;
+    default:
+        logService->debug("Controller", "STATUS_ERROR");
+        model->status = STATUS_FREE;
+        break;
+    }
 }
 
 void ControllerKorvel2023::in_free(CommandTESK receiveCmd)

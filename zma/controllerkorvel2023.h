@@ -4,6 +4,7 @@
 #include "commands/commandtesk.h"
 #include "commands/receivestream.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
@@ -20,17 +21,27 @@ public:
     explicit ControllerKorvel2023(ModelKorvel2023* model);
 
     void start(int ms);
-    void stop();
+    // waitConsole: the console reader has ended and its thread can be joined.
+    void stop(bool waitConsole);
+
+    // Frames handled per tick at most, so a tick stays short; a full line
+    // brings about one frame per tick.
+    static constexpr int kMaxFramesPerTick = 32;
 
 public slots:
     void main_cycle();
     void init_cycle();
 
+private slots:
+    void slotPortLost();
+
 private:
-    // Takes one chunk from the serial line, if any, and queues the frames it
-    // completes. Returns whether a chunk was taken.
-    bool receiveChunk(bool stopRepeat);
+    // Moves every chunk the serial line delivered into the decoder; returns
+    // whether there was one.
+    bool takeChunks();
+    void reportDroppedBytes();
     void sendFirst(bool cmdMode);
+    void handleFrame(const CommandTESK& receiveCmd);
     void in_free(CommandTESK receiveCmd);
     void in_cell(CommandTESK receiveCmd);
     void in_pickup(CommandTESK receiveCmd);
@@ -42,6 +53,8 @@ private:
     QTimer* timerCycle;
     QTimer* timerCycleInit;
     ReceiveStream receiveStream;
+    qint64 droppedBytes = 0;
+    QElapsedTimer lastDropReport;
 };
 
 #endif
