@@ -31,14 +31,28 @@ void LogService::debug(QString source, QByteArray massage)
 {
     if (!sourceCheck(source))
         return;
-    QByteArray line("[Debug]");
-    line += QDateTime::currentDateTime().toString("[hh:mm:ss.zzz]").toUtf8();
-    line += " [";
-    line += source.toUtf8();
-    line += "]: ";
-    line += massage;
-    line += "\r\n";
-    send(line);
+    QByteArray head("[Debug]");
+    head += QDateTime::currentDateTime().toString("[hh:mm:ss.zzz]").toUtf8();
+    head += " [";
+    head += source.toUtf8();
+    head += "]: ";
+    if (head.size() + massage.size() + 2 <= kMaxDatagram) {
+        send(head + massage + "\r\n");
+        return;
+    }
+    // Pieces of whole hex pairs ("FF ") that never cut a UTF-8 character.
+    const int room = (kMaxDatagram - head.size() - 3) / 3 * 3;
+    int pos = 0;
+    while (pos < massage.size()) {
+        int end = qMin(pos + room, massage.size());
+        while (end < massage.size() && end > pos + 1 && (uchar(massage.at(end)) & 0xC0) == 0x80)
+            --end;
+        QByteArray line = head + massage.mid(pos, end - pos);
+        if (end < massage.size())
+            line += kContinuationMark;
+        send(line + "\r\n");
+        pos = end;
+    }
 }
 
 void LogService::debug(const QString& source, const char* format, ...)
@@ -67,17 +81,26 @@ void LogService::error(QString source, QByteArray massage)
 
 void LogService::send(QByteArray massage)
 {
-    writeBuffer.set_data(massage);
+    if (const int dropped = writeBuffer.set_data_bounded(std::move(massage), kMaxLines, kMaxBytes))
+        lostLines += dropped;
 }
 
 void LogService::flush(int timeoutMs)
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    reportLost();
     while (writeBuffer.detect_data() && elapsed.elapsed() < timeoutMs) {
         logSender->send(writeBuffer.get_data());
         QThread::usleep(200);
     }
+}
+
+void LogService::reportLost()
+{
+    if (lostLines.load() == 0 || writeBuffer.size() >= kMaxLines)
+        return;
+    debug("main", "Log lines lost: %lld", static_cast<long long>(lostLines.exchange(0)));
 }
 
 void LogService::sourceOn(QString source)
@@ -92,7 +115,11 @@ bool LogService::sourceCheck(QString source)
 
 void LogService::slotTimeOut()
 {
-    if (!writeBuffer.detect_data())
-        return;
-    logSender->send(writeBuffer.get_data());
+    qint64 bytes = 0;
+    for (int n = 0; n < kMaxLinesPerTick && bytes < kMaxBytesPerTick && writeBuffer.detect_data(); ++n) {
+        const QByteArray line = writeBuffer.get_data();
+        bytes += line.size();
+        logSender->send(line);
+    }
+    reportLost();
 }

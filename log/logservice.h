@@ -7,10 +7,13 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <atomic>
 #include <cstddef>
 
 // Process-wide log: lines under switched-on sources are formatted in the
-// caller's thread and leave one per timer tick as UDP datagrams.
+// caller's thread and leave on the timer's ticks as UDP datagrams, one line
+// per datagram. The waiting lines are bounded: past the bound the oldest are
+// dropped and counted.
 class LogService : public QObject
 {
     Q_OBJECT
@@ -26,9 +29,20 @@ public:
     // Sends what is still queued, for at most timeoutMs; used at exit.
     void flush(int timeoutMs);
 
+    static constexpr int kMaxLines = 8192;
+    static constexpr qint64 kMaxBytes = 2 * 1024 * 1024;
+    // Lines sent per tick at most, so a backlog never makes a tick long.
+    static constexpr int kMaxLinesPerTick = 64;
+    static constexpr qint64 kMaxBytesPerTick = 64 * 1024;
+    // A longer line is sent as several, each but the last ending in
+    // kContinuationMark; log readers take 8 KiB datagrams whole.
+    static constexpr int kMaxDatagram = 8192;
+    static constexpr char kContinuationMark = '\\';
+
 private:
     void sourceOn(QString source);
     bool sourceCheck(QString source);
+    void reportLost();
 
 private slots:
     virtual void slotTimeOut();
@@ -38,6 +52,7 @@ private:
     QTimer* timer;
     DataTransmission writeBuffer;
     QStringList sourceList;
+    std::atomic<qint64> lostLines{0};
 };
 
 extern LogService* logService;
