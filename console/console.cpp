@@ -1,13 +1,28 @@
 #include "console/console.h"
+#include "console/diagnostics.h"
+#include "console/linewriter.h"
+
+#include <unistd.h>
 
 QTextStream Console::in(stdin, QIODevice::ReadOnly);
 QTextStream Console::out(stdout, QIODevice::WriteOnly);
 QTextStream Console::err(stderr, QIODevice::WriteOnly);
-QMutex Console::outMutex;
+
+LineWriter& Console::writer()
+{
+    // Never destroyed: the writer thread may outlive main().
+    static LineWriter* stdoutWriter = new LineWriter(STDOUT_FILENO, kMaxWaitingLines, {}, [](long long lost) {
+        Diagnostics::report("ERROR: stdout: a status line was lost, the parent does not read them", lost);
+    });
+    return *stdoutWriter;
+}
 
 void Console::writeLine(const QString& line)
 {
-    QMutexLocker lock(&outMutex);
-    out << line << '\n';
-    out.flush();
+    writer().write(line.toUtf8() + '\n');
+}
+
+bool Console::flush(int timeoutMs)
+{
+    return writer().flush(timeoutMs);
 }

@@ -26,12 +26,12 @@ static QByteArray captureStdout(const std::function<void()>& f)
     QTemporaryFile file;
     if (!file.open())
         return "<no temp file>";
-    Console::out.flush();
+    Console::flush(2000);
     fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     dup2(file.handle(), STDOUT_FILENO);
     f();
-    Console::out.flush();
+    Console::flush(2000);
     fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);
