@@ -1,5 +1,7 @@
 #include "console/console.h"
+#include "console/diagnostics.h"
 #include "log/logservice.h"
+#include "utils/signalwatcher.h"
 #include "zma/controllerkorvel2023.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"
@@ -7,15 +9,31 @@
 #include <QCoreApplication>
 #include <QTextCodec>
 #include <QThread>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+// A closed standard descriptor would be taken by the next one opened (the
+// main loop's eventfd): stdin would read its wake-ups, stdout write into it.
+static void openClosedStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+}
 
 int main(int argc, char** argv)
 {
+    openClosedStandardDescriptors();
+    SignalWatcher::install();
     setbuf(stdout, nullptr);
     QCoreApplication app(argc, argv);
+    Diagnostics::install();
     // Diagnostics carry Cyrillic text: keep them UTF-8 whatever the locale.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-    Console::out.setCodec("UTF-8");
+    SignalWatcher* signalWatcher = SignalWatcher::start();
 
     Settings* settings = new Settings();
     settings->parser_param(argc, argv);
@@ -29,10 +47,16 @@ int main(int argc, char** argv)
 
     const int code = app.exec();
 
-    // Reached only when standard input has ended: stop the workers, give
-    // the last log lines their chance to leave.
-    controller->stop();
-    logService->debug("Console", "End of input, driver stops");
+    // Reached when standard input has ended or a stop signal came: stop the
+    // workers, give the last log lines and status lines their chance to leave.
+    const int signalNumber = signalWatcher->caught();
+    controller->stop(signalNumber == 0);
+    if (signalNumber == 0)
+        logService->debug("Console", "End of input, driver stops");
+    else
+        logService->debug("main", "Signal %s, driver stops", SignalWatcher::name(signalNumber));
     logService->flush(100);
+    Console::flush(200);
+    Diagnostics::flush(100);
     return code;
 }

@@ -13,7 +13,28 @@ UDPread::UDPread(QObject* parent, uint16_t port, Sound* sound)
     this->sound = sound;
     udpSocketClient = new QUdpSocket(this);
     connect(udpSocketClient, SIGNAL(readyRead()), this, SLOT(writeBufUDP()), Qt::AutoConnection);
-    udpSocketClient->bind(QHostAddress(QHostAddress::LocalHost), port);
+    bindTimer = new QTimer(this);
+    bindTimer->setInterval(1000);
+    connect(bindTimer, SIGNAL(timeout()), this, SLOT(slotBind()), Qt::DirectConnection);
+    slotBind();
+}
+
+void UDPread::slotBind()
+{
+    // Not shared: with a second socket on the port the parent's audio would
+    // go to one of the two, unseen.
+    if (udpSocketClient->bind(QHostAddress(QHostAddress::LocalHost), port, QUdpSocket::DontShareAddress)) {
+        bindTimer->stop();
+        if (bindFailed)
+            qDebug().noquote() << QStringLiteral("UDP audio: 127.0.0.1:%1 bound, the parent's audio is taken again").arg(port);
+        bindFailed = false;
+        return;
+    }
+    if (!bindFailed)
+        qDebug().noquote() << QStringLiteral("ERROR: UDP audio: cannot bind 127.0.0.1:%1: %2; trying again every second")
+                                  .arg(port).arg(udpSocketClient->errorString());
+    bindFailed = true;
+    bindTimer->start();
 }
 
 UDPread::~UDPread()
@@ -32,6 +53,7 @@ void UDPread::writeBufUDP()
     while (udpSocketClient->hasPendingDatagrams()) {
         const qint64 size = udpSocketClient->pendingDatagramSize();
         if (dataBufferUDP.size() + qMax<qint64>(size, 0) > kMaxHeldBytes) {
+            // Rate-limited with a count by the diagnostics output.
             qDebug() << "ERROR: Переполнение буффера более чем в 10 раз!";
             udpSocketClient->readDatagram(nullptr, 0);
             return;

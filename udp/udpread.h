@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
+#include <QTimer>
 #include <cstdint>
 
 class QUdpSocket;
@@ -27,6 +28,10 @@ public:
 public slots:
     void writeBufUDP();
 
+private slots:
+    // Binds the port; while another socket holds it, tried once a second.
+    void slotBind();
+
 private:
     void reportDrops();
 
@@ -37,6 +42,8 @@ private:
     Sound* sound;
     qint64 droppedBlocks = 0;
     QElapsedTimer lastDropReport;
+    QTimer* bindTimer;
+    bool bindFailed = false;
 };
 
 #endif

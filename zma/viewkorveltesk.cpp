@@ -40,12 +40,17 @@ void ViewKorvelTesk::start()
     treadConsole->start(QThread::InheritPriority);
 }
 
-void ViewKorvelTesk::stop()
+void ViewKorvelTesk::stop(bool waitConsole)
 {
     threadSpiTransmitter->quit();
     threadSpiTransmitter->wait(2000);
-    // The reader has returned from its loop by now (end of input); its
-    // thread is in, or about to enter, its event loop.
-    treadConsole->quit();
-    treadConsole->wait(2000);
+    // Frees the port and its lock file for the next driver.
+    usart->close();
+    // After end of input the reader has returned from its loop and its thread
+    // is in, or about to enter, its event loop. Otherwise it is blocked in a
+    // read that nothing can interrupt; the process ends around it.
+    if (waitConsole) {
+        treadConsole->quit();
+        treadConsole->wait(2000);
+    }
 }

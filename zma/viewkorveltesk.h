@@ -22,8 +22,9 @@ public:
     explicit ViewKorvelTesk(ModelKorvel2023* model);
 
     void start();
-    // Ends the worker threads; used when the driver shuts down in order.
-    void stop();
+    // Ends the worker threads and closes the serial port; used when the
+    // driver shuts down in order.
+    void stop(bool waitConsole);
 
     CommandSender* commandSender;
     UsartTimerThread* usart;

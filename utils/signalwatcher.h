@@ -1,0 +1,35 @@
+#ifndef SIGNALWATCHER_H
+#define SIGNALWATCHER_H
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGTERM, SIGINT and SIGHUP into an orderly quit of the main loop: the
+// handler only writes the signal's number to a pipe, and the main thread
+// reads it from there. SIGPIPE is ignored, so a write to a closed pipe is an
+// error, not the end.
+class SignalWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    // Installs the handlers; before QCoreApplication, so nothing is missed.
+    static void install();
+    // Starts watching in the main loop; needs the application object.
+    static SignalWatcher* start();
+
+    // The signal that stopped the driver, or 0.
+    int caught() const { return signalNumber; }
+    static const char* name(int signalNumber);
+
+private slots:
+    void slotReadable();
+
+private:
+    SignalWatcher();
+
+    QSocketNotifier* notifier;
+    int signalNumber = 0;
+};
+
+#endif
