@@ -198,6 +198,58 @@ bool LogCollector::waitMessage(const QString& source, const QByteArray& message,
     return waitUntil([&] { return messages(source).contains(message); }, timeoutMs);
 }
 
+// ---------------------------------------------------------------- pipe
+
+HeldPipe::HeldPipe()
+{
+    if (pipe2(fds, O_CLOEXEC) == 0)
+        fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+}
+
+HeldPipe::~HeldPipe()
+{
+    for (int fd : fds)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+qint64 HeldPipe::fill()
+{
+    // Non-blocking only while filling: the flag belongs to the shared end.
+    const int flags = fcntl(fds[1], F_GETFL);
+    fcntl(fds[1], F_SETFL, flags | O_NONBLOCK);
+    const QByteArray filler(4096, '.');
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::write(fds[1], filler.constData(), filler.size());
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    fcntl(fds[1], F_SETFL, flags);
+    return total;
+}
+
+QByteArray HeldPipe::readAvailable()
+{
+    QByteArray out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<int>(n));
+    }
+    return out;
+}
+
+void HeldPipe::closeReadEnd()
+{
+    if (fds[0] >= 0)
+        ::close(fds[0]);
+    fds[0] = -1;
+}
+
 // ---------------------------------------------------------------- process
 
 DriverProcess::DriverProcess()
@@ -220,6 +272,19 @@ bool DriverProcess::start(const QStringList& args)
     proc.setProcessEnvironment(env);
     proc.start(QStringLiteral(ZMA_DRIVER_PATH), args);
     return proc.waitForStarted(5000);
+}
+
+void DriverProcess::redirect(int fd, int target)
+{
+    std::function<void()> before = proc.setup;
+    proc.setup = [before, fd, target] {
+        if (before)
+            before();
+        if (target < 0)
+            ::close(fd);
+        else
+            ::dup2(target, fd);
+    };
 }
 
 void DriverProcess::writeLine(const QByteArray& line)

@@ -93,6 +93,39 @@ public:
     bool waitMessage(const QString& source, const QByteArray& message, int timeoutMs);
 };
 
+// A QProcess that runs a hook in the child between fork and exec, to close or
+// replace the driver's standard descriptors.
+class ChildProcess : public QProcess
+{
+public:
+    std::function<void()> setup;
+
+protected:
+    void setupChildProcess() override
+    {
+        if (setup)
+            setup();
+    }
+};
+
+// A pipe whose write end becomes one of the driver's descriptors and whose
+// read end the test reads only when it chooses: a reader that stops.
+class HeldPipe
+{
+public:
+    HeldPipe();
+    ~HeldPipe();
+    int writeFd() const { return fds[1]; }
+    // Fills the pipe until it takes no more, so the next write blocks.
+    qint64 fill();
+    // Everything in the pipe now (non-blocking).
+    QByteArray readAvailable();
+    void closeReadEnd();
+
+private:
+    int fds[2] = {-1, -1};
+};
+
 class DriverProcess
 {
 public:
@@ -121,8 +154,10 @@ public:
     // CPU time (user + system) the process used so far, in seconds.
     double cpuSeconds() const;
     qint64 rssKb() const;
+    // In the child before exec: descriptor fd becomes target (-1: closed).
+    void redirect(int fd, int target);
 
-    QProcess proc;
+    ChildProcess proc;
 
 private:
     void drain();
