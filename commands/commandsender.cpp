@@ -18,7 +18,8 @@ void CommandSender::send(CommandTESK cmd)
 
 void CommandSender::repeatStart(CommandTESK cmd)
 {
-    queueRepeat.enqueue(cmd);
+    if (queueRepeat.size() < kMaxRepeatQueue)
+        queueRepeat.enqueue(cmd);
     const uint8_t status = model->status;
     const int period = (status == STATUS_FREE || status == STATUS_PICKUP) ? kPeriodShortMs : kPeriodCallMs;
     timerWaitAnswerCmd->start(period);

@@ -24,6 +24,9 @@ public:
     static constexpr int kMaxRepeats = 5;
     static constexpr int kPeriodShortMs = 700;
     static constexpr int kPeriodCallMs = 5500;
+    // Only the head is ever repeated; the rest need not grow without end
+    // while the shield is silent.
+    static constexpr int kMaxRepeatQueue = 64;
 
 private slots:
     void repeatStart(CommandTESK cmd);

@@ -70,23 +70,27 @@ void ConsoleScan::handle_line(const QString& line)
         break;
     default: {
         const ReadCommand command = mode_read_command(tokens);
-        command_spi_do(static_cast<uint8_t>(command.group & 0xFF), command.sub, command.message);
+        // Not cut to 8 bits: 258 would be taken for 2 and open a door.
+        const uint8_t group = command.group <= 0xFF ? static_cast<uint8_t>(command.group) : 0;
+        command_spi_do(group, command.sub, command.message);
         break;
     }
     }
 }
 
 namespace {
-// Qt's base-10 reading, held in 16 bits.
+// Qt's base-10 reading; a value that does not fit 16 bits is no number, so
+// that 65538 is not taken for 2.
 bool readNumber(const QStringList& tokens, int index, uint16_t* value)
 {
     if (index >= tokens.size())
         return false;
     bool ok = false;
     const uint v = tokens.at(index).toUInt(&ok, 10);
-    if (ok)
-        *value = static_cast<uint16_t>(v & 0xFFFF);
-    return ok;
+    if (!ok || v > 0xFFFF)
+        return false;
+    *value = static_cast<uint16_t>(v);
+    return true;
 }
 
 int decimalDigits(uint32_t v)
@@ -140,10 +144,14 @@ ConsoleScan::ReadCommand ConsoleScan::mode_read_command(const QStringList& token
         result.group = 1;
     } else if (word == QLatin1String("open")) {
         result.group = 2;
+        // The number itself, not cut to 8 bits: only 1 and 2 are doors.
+        // 65535 stands for the compact "2", so here it counts as no number.
         if (tokens.size() == 1)
             result.sub = 3;
+        else if (readNumber(tokens, 1, &n) && n != NO_SUB)
+            result.sub = n;
         else
-            result.sub = readNumber(tokens, 1, &n) ? (n & 0xFF) : 0;
+            result.sub = 0;
     } else if (word == QLatin1String("drop")) {
         result.group = 3;
     } else if (word == QLatin1String("dial")) {

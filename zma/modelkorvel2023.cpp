@@ -1,5 +1,7 @@
 #include "zma/modelkorvel2023.h"
 
+#include <QDebug>
+
 ModelKorvel2023::ModelKorvel2023(Settings* settings)
     : settings(settings)
 {
@@ -13,6 +15,20 @@ CommandTESK ModelKorvel2023::build(int frameMode, uint8_t cmd) const
 void ModelKorvel2023::append(QQueue<CommandTESK>& queue, const CommandTESK& cmd)
 {
     QMutexLocker lock(&mutex);
+    appendLocked(queue, cmd);
+}
+
+void ModelKorvel2023::appendLocked(QQueue<CommandTESK>& queue, const CommandTESK& cmd)
+{
+    // A flooding parent must not hold memory and the line for hours. What is
+    // queued already stays: refusing the newest keeps the order of the rest.
+    if (queue.size() >= kMaxQueued) {
+        if (&queue == &queueSend)
+            qDebug().noquote() << "ERROR: shield link queue full, command refused";
+        else
+            qDebug().noquote() << "ERROR: shield command queue full, command refused";
+        return;
+    }
     queue.enqueue(cmd);
 }
 
@@ -34,9 +50,15 @@ void ModelKorvel2023::pickup()
 {
     const CommandTESK cmd = build(MODE_LINK, CMD_PICKUP);
     QMutexLocker lock(&mutex);
-    // Whatever still waits (repeated calls) is dropped: the pickup goes next.
-    queueSend.clear();
-    queueSend.enqueue(cmd);
+    // The waiting calls are the ringing's own traffic and end with it; the
+    // parent's earlier commands still go out first, in their order.
+    for (auto it = queueSend.begin(); it != queueSend.end();) {
+        if (it->mode == MODE_LINK && it->cmd == CMD_CALL)
+            it = queueSend.erase(it);
+        else
+            ++it;
+    }
+    appendLocked(queueSend, cmd);
 }
 
 void ModelKorvel2023::drop()

@@ -21,6 +21,9 @@ constexpr uint8_t STATUS_PICKUP = 5;
 class ModelKorvel2023
 {
 public:
+    // Frames each send queue holds at most; a command past it is refused.
+    static constexpr int kMaxQueued = 64;
+
     explicit ModelKorvel2023(Settings* settings);
 
     void call();
@@ -55,6 +58,8 @@ public:
 private:
     CommandTESK build(int frameMode, uint8_t cmd) const;
     void append(QQueue<CommandTESK>& queue, const CommandTESK& cmd);
+    // Queues cmd unless the queue is full; the caller holds the mutex.
+    void appendLocked(QQueue<CommandTESK>& queue, const CommandTESK& cmd);
     bool take(QQueue<CommandTESK>& queue, CommandTESK* out);
     void openDoor(uint8_t cmdFree, uint8_t cmdCall);
 

@@ -22,6 +22,7 @@ private slots:
     void furtherDialWhileRingingSendsAnotherCall();
     void callRepeatUsesLongPeriodAndIsNotDoubled();
     void consolePickupWhileRingingWaitsForShieldTraffic();
+    void consoleOpenBeforePickupWhileRingingIsKept();
     void consoleOpenAndDropDuringPickup();
 };
 
@@ -181,6 +182,25 @@ void TestCallControl::consolePickupWhileRingingWaitsForShieldTraffic()
     const int at = waitFrame(rig.shield, kPickupFrame, rig.readyFrames, kWait);
     QVERIFY(at >= 0);
     QCOMPARE(rig.framesAfterReady(), (QStringList{spaced(kCallFrame), spaced(kPickupFrame)}));
+}
+
+void TestCallControl::consoleOpenBeforePickupWhileRingingIsKept()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.ring());
+    rig.driver.writeLine("open 1");
+    rig.driver.writeLine("pickup");
+    QVERIFY(rig.log.waitMessage("Console", "pickup", kWait));
+
+    // Each frame from the shield lets one queued frame out.
+    rig.shield.send(frame(0x30, QByteArray(), true));
+    QVERIFY(waitFrame(rig.shield, kOpen1CallFrame, rig.readyFrames, kWait) >= 0);
+    rig.shield.send(frame(0x30, QByteArray(), true));
+    QVERIFY(waitFrame(rig.shield, kPickupFrame, rig.readyFrames, kWait) >= 0);
+    QTest::qWait(300);
+    QCOMPARE(rig.framesAfterReady(),
+             (QStringList{spaced(kCallFrame), spaced(kOpen1CallFrame), spaced(kPickupFrame)}));
 }
 
 void TestCallControl::consoleOpenAndDropDuringPickup()

@@ -1,10 +1,15 @@
 // Reading the parent's lines: line splitting, command parsing, message frames.
 
 #include "console/consolescan.h"
+#include "console/diagnostics.h"
 #include "console/linereader.h"
+#include "console/linewriter.h"
 #include "support/refcrc.h"
 
 #include <QtTest>
+#include <atomic>
+#include <fcntl.h>
+#include <unistd.h>
 
 class TstConsole : public QObject
 {
@@ -25,6 +30,9 @@ private slots:
     void unterminatedOverlongLineIsNotKept();
     void chunkingDoesNotChangeLines_data();
     void chunkingDoesNotChangeLines();
+
+    void repeatedDiagnosticIsCountedOncePerSecond();
+    void stalledReaderBlocksOnlyTheWriterThread();
 };
 
 void TstConsole::commandLineParses_data()
@@ -42,12 +50,19 @@ void TstConsole::commandLineParses_data()
     QTest::newRow("2") << "2" << 2 << none << QString();
     QTest::newRow("11") << "11" << 1 << 1 << QString();
     QTest::newRow("7102") << "7102" << 7 << 102 << QString();
-    QTest::newRow("65557 held mod 65536") << "65557" << 2 << 1 << QString();
+    QTest::newRow("65535 largest number") << "65535" << 6 << 5535 << QString();
+    QTest::newRow("65557 is no number") << "65557" << 0 << 0 << QString();
+    QTest::newRow("65538 is no number") << "65538" << 0 << 0 << QString();
     // Message and pair forms.
     QTest::newRow("11 message") << "11 ff6548" << 11 << 0 << "ff6548";
     QTest::newRow("7 102") << "7 102" << 7 << 102 << QString();
     QTest::newRow("1 0") << "1 0" << 1 << 0 << QString();
     QTest::newRow("3 x") << "3 x" << 0 << 0 << QString();
+    QTest::newRow("65537 1") << "65537 1" << 0 << 0 << QString();
+    QTest::newRow("2 65536") << "2 65536" << 0 << 0 << QString();
+    // Kept whole: the dispatcher must not take 258 for 2.
+    QTest::newRow("258 1") << "258 1" << 258 << 1 << QString();
+    QTest::newRow("7 300") << "7 300" << 7 << 300 << QString();
     // Keywords.
     QTest::newRow("pickup") << "pickup" << 1 << 0 << QString();
     QTest::newRow("open") << "open" << 2 << 3 << QString();
@@ -55,7 +70,12 @@ void TstConsole::commandLineParses_data()
     QTest::newRow("open 2") << "open 2" << 2 << 2 << QString();
     QTest::newRow("open 1 x") << "open 1 x" << 2 << 1 << QString();
     QTest::newRow("open x") << "open x" << 2 << 0 << QString();
-    QTest::newRow("open 257") << "open 257" << 2 << 1 << QString();
+    QTest::newRow("open 257") << "open 257" << 2 << 257 << QString();
+    QTest::newRow("open 258") << "open 258" << 2 << 258 << QString();
+    QTest::newRow("open 0") << "open 0" << 2 << 0 << QString();
+    QTest::newRow("open 65535") << "open 65535" << 2 << 0 << QString();
+    QTest::newRow("open 65537") << "open 65537" << 2 << 0 << QString();
+    QTest::newRow("open 99999999999") << "open 99999999999" << 2 << 0 << QString();
     QTest::newRow("drop") << "drop" << 3 << 0 << QString();
     QTest::newRow("dial 5") << "dial 5" << 4 << 5 << QString();
     QTest::newRow("dial, two blanks") << "dial  5" << 4 << 0 << QString();
@@ -211,6 +231,66 @@ void TstConsole::chunkingDoesNotChangeLines()
     for (char c : input)
         bytes << QByteArray(1, c);
     QCOMPARE(run(bytes), whole);
+}
+
+void TstConsole::repeatedDiagnosticIsCountedOncePerSecond()
+{
+    using Clock = Diagnostics::Limiter::Clock;
+    using std::chrono::milliseconds;
+    const Clock::time_point t0 = Clock::now();
+    auto at = [t0](int ms) { return t0 + milliseconds(ms); };
+    auto lines = [](std::deque<QByteArray> d) { return QList<QByteArray>(d.begin(), d.end()); };
+    Diagnostics::Limiter limiter;
+
+    QVERIFY(limiter.admit("a", at(0)));
+    QVERIFY(!limiter.admit("a", at(100)));
+    QVERIFY(limiter.admit("b", at(200))); // another text has its own second
+    QVERIFY(!limiter.admit("a", at(900), 3));
+    QCOMPARE(lines(limiter.expire(at(999))), QList<QByteArray>());
+    QCOMPARE(lines(limiter.expire(at(1000))), QList<QByteArray>{"a (repeated 4 times)\n"});
+    // The count opened a new second: a repeat in it is counted again.
+    QVERIFY(!limiter.admit("a", at(1500)));
+    QCOMPARE(lines(limiter.expire(at(2000))), QList<QByteArray>{"a (repeated 1 times)\n"});
+    // A quiet second ends the window; the text then goes out as it is.
+    QCOMPARE(lines(limiter.expire(at(3000))), QList<QByteArray>());
+    QVERIFY(limiter.admit("a", at(3100)));
+}
+
+void TstConsole::stalledReaderBlocksOnlyTheWriterThread()
+{
+    int fds[2];
+    QVERIFY(pipe2(fds, O_CLOEXEC) == 0);
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const QByteArray filler(4096, '.');
+    qint64 filled = 0;
+    for (ssize_t n; (n = ::write(fds[1], filler.constData(), filler.size())) > 0;)
+        filled += n;
+    fcntl(fds[1], F_SETFL, 0);
+
+    std::atomic<long long> lost{0};
+    LineWriter* writer = new LineWriter(fds[1], 4, {}, [&lost](long long n) { lost += n; });
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 10; ++i)
+        writer->write("line " + QByteArray::number(i) + "\n");
+    QVERIFY(t.elapsed() < 100);
+    QVERIFY(!writer->flush(100));
+
+    // The reader comes back: whole lines in order, the newest included,
+    // and every line either written or counted as lost.
+    QByteArray got;
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    QVERIFY(QTest::qWaitFor([&] {
+        char buf[65536];
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof(buf))) > 0;)
+            got.append(buf, int(n));
+        return got.endsWith("line 9\n");
+    }, 5000));
+    QVERIFY(writer->flush(1000));
+    const QList<QByteArray> written = got.mid(int(filled)).split('\n').mid(0, got.mid(int(filled)).count('\n'));
+    QCOMPARE(written.size() + lost.load(), 10LL);
+    QCOMPARE(written.mid(written.size() - 4), (QList<QByteArray>{"line 6", "line 7", "line 8", "line 9"}));
+    // The writer lives on, as in the driver; its descriptors stay open.
 }
 
 QTEST_APPLESS_MAIN(TstConsole)

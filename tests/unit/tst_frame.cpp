@@ -29,6 +29,7 @@ private slots:
     void garbageBeforeFrameIsSkipped();
     void frameWithWrongChecksumYieldsNothing();
     void shortChunkWaitsForTheRest();
+    void overBoundOldestBytesGoAndAreCounted();
 };
 
 static CommandTESK standard(int mode, uint8_t cmd)
@@ -219,6 +220,22 @@ void TstFrame::shortChunkWaitsForTheRest()
     ReceiveStream rs;
     QVERIFY(rs.push(a.left(9)).isEmpty());
     QCOMPARE(rs.push(a.mid(9)), QList<QByteArray>{a});
+}
+
+void TstFrame::overBoundOldestBytesGoAndAreCounted()
+{
+    const QByteArray a = standard(MODE_LINK, CMD_DROP).toArray();
+    const QByteArray b = standard(MODE_CMD, CMD_OPEN_1_FREE).toArray();
+    ReceiveStream rs(64);
+    rs.append(QByteArray(100, char(0x00)));
+    QCOMPARE(rs.takeOverflow(), qint64(36));
+    QCOMPARE(rs.pending(), 64);
+    // The newest bytes stay, so frames that arrive now are still decoded.
+    QCOMPARE(rs.push(a + b.left(4)), QList<QByteArray>{a});
+    QCOMPARE(rs.takeOverflow(), qint64(14));
+    QCOMPARE(rs.push(b.mid(4)), QList<QByteArray>{b});
+    QCOMPARE(rs.takeOverflow(), qint64(0));
+    QCOMPARE(rs.pending(), 0);
 }
 
 QTEST_APPLESS_MAIN(TstFrame)

@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QtTest>
+#include <climits>
 
 using zmatest::LogCollector;
 using zmatest::waitUntil;
@@ -22,6 +23,8 @@ private slots:
     void messageWithNulBytesArrivesWhole();
     void longFormattedMessageIsCut();
     void errorLineHasNoTimeAndNoLineEnd();
+    void overlongLineIsSplitWithContinuationMarks();
+    void fullMailboxDropsOldestAndSaysHowMany();
 
 private:
     // Runs log calls, then a marker line; returns the datagrams before it.
@@ -151,6 +154,52 @@ void TstLogService::errorLineHasNoTimeAndNoLineEnd()
 {
     const QList<QByteArray> got = sentBy([] { logService->error("Controller", "msg"); });
     QCOMPARE(got, QList<QByteArray>{"[ERROR] [Controller]: msg"});
+}
+
+void TstLogService::overlongLineIsSplitWithContinuationMarks()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 4000; ++i)
+        bytes += char(i * 7);
+    const QByteArray hex = bytes.toHex(' ').toUpper(); // about 12 KB, as a long serial read logs
+    const QList<QByteArray> got = sentBy([&] { logService->debug("Uart READ", hex); });
+    QCOMPARE(got.size(), 2);
+    QByteArray joined;
+    for (int i = 0; i < got.size(); ++i) {
+        QVERIFY(got[i].size() <= LogService::kMaxDatagram);
+        QByteArray body = debugBody(got[i], "Uart READ");
+        QVERIFY2(!body.isNull(), got[i].left(80).constData());
+        const bool last = i == got.size() - 1;
+        QCOMPARE(body.endsWith(LogService::kContinuationMark), !last);
+        if (!last)
+            body.chop(1);
+        joined += body;
+    }
+    QCOMPARE(joined, hex);
+}
+
+void TstLogService::fullMailboxDropsOldestAndSaysHowMany()
+{
+    collector->pump();
+    const int from = collector->datagrams.size();
+    // Nothing drains while this runs: the timer needs the event loop.
+    for (int i = 0; i < LogService::kMaxLines + 100; ++i)
+        logService->debug("Controller", "line %d", i);
+    int lowest = INT_MAX;
+    int scanned = from;
+    bool lost = false;
+    QVERIFY(waitUntil([&] {
+        collector->pump();
+        for (; scanned < collector->datagrams.size(); ++scanned) {
+            const QByteArray body = debugBody(collector->datagrams[scanned].bytes, "Controller");
+            if (body.startsWith("line "))
+                lowest = qMin(lowest, body.mid(5).toInt());
+            lost = lost || debugBody(collector->datagrams[scanned].bytes, "main") == "Log lines lost: 100";
+        }
+        return lost;
+    }, 10000));
+    // Lines 0..99 went; the rest may lose a datagram or two to the socket.
+    QVERIFY2(lowest >= 100 && lowest < 1000, qPrintable(QString("lowest line seen: %1").arg(lowest)));
 }
 
 QTEST_GUILESS_MAIN(TstLogService)

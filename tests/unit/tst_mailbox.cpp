@@ -121,24 +121,36 @@ void TstMailbox::twoProducersLoseNothing()
 void TstMailbox::boundedSetDropsOldest_data()
 {
     QTest::addColumn<int>("already");
+    QTest::addColumn<int>("maxBytes"); // entry i is QByteArray::number(i)
     QTest::addColumn<int>("droppedByLast");
-    QTest::newRow("room left") << 5 << 0;
-    QTest::newRow("exactly full after") << 9 << 0;
-    QTest::newRow("one over") << 10 << 1;
+    QTest::newRow("room left") << 5 << -1 << 0;
+    QTest::newRow("exactly full after") << 9 << -1 << 0;
+    QTest::newRow("one over") << 10 << -1 << 1;
     // Plain set_data may overfill; the bounded call trims back to 10.
-    QTest::newRow("far over") << 15 << 6;
+    QTest::newRow("far over") << 15 << -1 << 6;
+    QTest::newRow("bytes within bound") << 5 << 6 << 0;
+    QTest::newRow("bytes over bound") << 5 << 3 << 3;
+    // The new entry stays even when it alone is over the bound.
+    QTest::newRow("new entry alone over bound") << 3 << 0 << 3;
 }
 
 void TstMailbox::boundedSetDropsOldest()
 {
     QFETCH(int, already);
+    QFETCH(int, maxBytes);
     QFETCH(int, droppedByLast);
     DataTransmission box;
     for (int i = 0; i < already; ++i)
         box.set_data(QByteArray::number(i));
-    QCOMPARE(box.set_data_bounded(QByteArray::number(already), 10), droppedByLast);
+    qint64 droppedBytes = 0;
+    QCOMPARE(box.set_data_bounded(QByteArray::number(already), 10, maxBytes, &droppedBytes), droppedByLast);
     const int total = already + 1;
-    QCOMPARE(box.size(), qMin(total, 10));
+    QCOMPARE(box.size(), total - droppedByLast);
+    qint64 keptBytes = 0, goneBytes = 0;
+    for (int i = 0; i < total; ++i)
+        (i < droppedByLast ? goneBytes : keptBytes) += QByteArray::number(i).size();
+    QCOMPARE(box.bytes(), keptBytes);
+    QCOMPARE(droppedBytes, goneBytes);
     for (int i = total - box.size(); i < total; ++i)
         QCOMPARE(box.get_data(), QByteArray::number(i));
     QVERIFY(!box.detect_data());

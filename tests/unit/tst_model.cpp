@@ -16,7 +16,9 @@ class TstModel : public QObject
 private slots:
     void actionQueuesFrame_data();
     void actionQueuesFrame();
-    void pickupReplacesWaitingFrames();
+    void pickupDropsOnlyCallFrames();
+    void sendQueuesAreBounded_data();
+    void sendQueuesAreBounded();
 };
 
 static QByteArrayList frames(const QList<CommandTESK>& queue)
@@ -86,18 +88,69 @@ void TstModel::actionQueuesFrame()
     QCOMPARE(int(model.status), status);
 }
 
-void TstModel::pickupReplacesWaitingFrames()
+void TstModel::pickupDropsOnlyCallFrames()
 {
     Settings settings;
     ModelKorvel2023 model(&settings);
     model.status = STATUS_CALL;
     model.call();
-    model.call();
     model.open_1();
-    QCOMPARE(model.snapshotSend().size(), 3);
+    model.call();
+    model.drop();
     model.pickup();
-    QCOMPARE(frames(model.snapshotSend()), QByteArrayList{hexBytes("FF 65 48 D1 03 FF FF FF FF B1").toHex(' ')});
+    // The parent's commands stay ahead of the pickup, in their order.
+    QCOMPARE(frames(model.snapshotSend()), (QByteArrayList{hexBytes("FF 65 48 D1 08 FF FF FF FF C1").toHex(' '),
+                                                           hexBytes("FF 65 48 D1 04 FF FF FF FF E0").toHex(' '),
+                                                           hexBytes("FF 65 48 D1 03 FF FF FF FF B1").toHex(' ')}));
     QVERIFY(model.snapshotSendCmdMode().isEmpty());
+}
+
+void TstModel::sendQueuesAreBounded_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("link"); // the queue sent as the shield talks, else the per-tick one
+    QTest::addColumn<QString>("refusal");
+    const QString cmdFull = "ERROR: shield command queue full, command refused";
+    QTest::newRow("free") << int(STATUS_FREE) << false << cmdFull;
+    QTest::newRow("picked up") << int(STATUS_PICKUP) << false << cmdFull;
+    QTest::newRow("ringing") << int(STATUS_CALL) << true << "ERROR: shield link queue full, command refused";
+}
+
+void TstModel::sendQueuesAreBounded()
+{
+    QFETCH(int, status);
+    QFETCH(bool, link);
+    QFETCH(QString, refusal);
+    Settings settings;
+    ModelKorvel2023 model(&settings);
+    model.status = static_cast<uint8_t>(status);
+    auto queued = [&] { return frames(link ? model.snapshotSend() : model.snapshotSendCmdMode()); };
+    model.open_1();
+    model.open_2();
+    const QByteArrayList pair = queued();
+    QCOMPARE(pair.size(), 2);
+    for (int i = 2; i < 100; ++i) {
+        if (i >= ModelKorvel2023::kMaxQueued)
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(refusal));
+        if (i % 2)
+            model.open_2();
+        else
+            model.open_1();
+    }
+    // The first 64 in order; the rest refused, each with the diagnostic.
+    QByteArrayList expected;
+    for (int i = 0; i < 32; ++i)
+        expected << pair;
+    QCOMPARE(queued(), expected);
+
+    // Once the line has taken one there is room for one more, at the end.
+    CommandTESK taken;
+    QVERIFY(link ? model.takeSend(&taken) : model.takeSendCmdMode(&taken));
+    model.open_2();
+    expected.removeFirst();
+    expected << pair.at(1);
+    QCOMPARE(queued(), expected);
+    QVERIFY((link ? model.snapshotSendCmdMode() : model.snapshotSend()).isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TstModel)
