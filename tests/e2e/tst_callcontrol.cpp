@@ -24,6 +24,7 @@ private slots:
     void consolePickupWhileRingingWaitsForShieldTraffic();
     void consoleOpenBeforePickupWhileRingingIsKept();
     void consoleOpenAndDropDuringPickup();
+    void shieldResetEndsCallAndForgetsOldBytes();
 };
 
 void TestCallControl::dialStartsRingingAtOnce_data()
@@ -228,6 +229,32 @@ void TestCallControl::consoleOpenAndDropDuringPickup()
     QVERIFY2(t.elapsed() <= kPrompt, qPrintable(QString("drop frame after %1 ms").arg(t.elapsed())));
     QCOMPARE(framesFrom(rig.shield, rig.readyFrames),
              (QStringList{spaced(kCallFrame), spaced(kOpen1CallFrame), spaced(kDropFrame)}));
+}
+
+void TestCallControl::shieldResetEndsCallAndForgetsOldBytes()
+{
+    Rig rig;
+    QVERIFY(rig.start({"-ic", "102"}));
+    QVERIFY(rig.dial(12, "dial 12 0"));
+    // Half a frame, then the shield's end goes away and comes back.
+    const QByteArray dial13 = dialFrame(13);
+    rig.shield.send(dial13.left(5));
+    QTest::qWait(50);
+    rig.shield.hangUp();
+    QVERIFY(rig.driver.waitLine("drop", kWait));
+    QVERIFY(rig.shield.open());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.driver.stderrBytes().count("Успешно открыт порт"), 2, kWait);
+    // The other half must not join the bytes from before the reset.
+    rig.shield.send(dial13.mid(5));
+    QTest::qWait(300);
+    QCOMPARE(rig.linesAfterReady(), (QStringList{"dial 12 0", "drop"}));
+
+    // A new call rings as from a free line.
+    rig.shield.pump();
+    const int from = rig.shield.frames.size();
+    QVERIFY(rig.dial(13, "dial 13 0"));
+    QVERIFY(waitFrame(rig.shield, kCallFrame, from, kWait) >= 0);
+    QCOMPARE(rig.linesAfterReady(), (QStringList{"dial 12 0", "drop", "dial 13 0"}));
 }
 
 QTEST_GUILESS_MAIN(TestCallControl)
