@@ -73,7 +73,7 @@ void ControllerKorvel2023::slotPortLost()
     receiveStream.clear();
     view->usart->readBuffer.clear();
     view->usart->writeBuffer.clear();
-    if (!timerCycle->isActive())
+    if (identityPending)
         return; // start-up keeps its request and its repeat
     view->commandSender->repeatStop();
     CommandTESK cmd;
@@ -95,16 +95,35 @@ uint32_t ControllerKorvel2023::make_uint32_from_bytes(uint8_t b0, uint8_t b1, ui
 
 void ControllerKorvel2023::init_cycle()
 {
+    tick(false);
+}
+
+void ControllerKorvel2023::main_cycle()
+{
+    tick(true);
+}
+
+void ControllerKorvel2023::tick(bool callCycle)
+{
     sendFirst(true);
     const bool took = takeChunks();
+    // In the call cycle any bytes from the shield, valid or not, end the repeat.
+    if (took && callCycle)
+        view->commandSender->repeatStop();
+
     int handled = 0;
     QByteArray frame;
-    // The last answer hands over to the call cycle, which takes the rest.
-    while (handled < kMaxFramesPerTick && timerCycleInit->isActive() && receiveStream.next(&frame)) {
+    // At the last identity answer the call cycle takes over the rest.
+    while (handled < kMaxFramesPerTick && callCycle != identityPending && receiveStream.next(&frame)) {
         model->appendReceive(CommandTESK(frame));
         CommandTESK receiveCmd;
-        if (model->takeReceive(&receiveCmd))
-            handleIdentity(receiveCmd);
+        if (model->takeReceive(&receiveCmd)) {
+            if (callCycle)
+                handleFrame(receiveCmd);
+            else
+                handleIdentity(receiveCmd);
+        }
+        // Call traffic goes out one frame per frame from the shield.
         sendFirst(false);
         ++handled;
     }
@@ -147,36 +166,13 @@ void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
         view->commandSender->repeatStop();
         settings->id[2] = make_uint32_from_bytes(byte(0), byte(1), byte(2), byte(3));
         settings->send_info_to_console();
+        identityPending = false;
         timerCycleInit->stop();
         timerCycle->start();
         break;
     default:
         break;
     }
-}
-
-void ControllerKorvel2023::main_cycle()
-{
-    sendFirst(true);
-    // Any bytes from the shield, valid or not, end the repeat.
-    const bool took = takeChunks();
-    if (took)
-        view->commandSender->repeatStop();
-
-    int handled = 0;
-    QByteArray frame;
-    while (handled < kMaxFramesPerTick && receiveStream.next(&frame)) {
-        model->appendReceive(CommandTESK(frame));
-        CommandTESK receiveCmd;
-        if (model->takeReceive(&receiveCmd))
-            handleFrame(receiveCmd);
-        // Call traffic goes out one frame per frame from the shield.
-        sendFirst(false);
-        ++handled;
-    }
-    if (took && handled == 0)
-        sendFirst(false);
-    reportDroppedBytes();
 }
 
 void ControllerKorvel2023::handleFrame(const CommandTESK& receiveCmd)

@@ -36,6 +36,8 @@ private slots:
     void slotPortLost();
 
 private:
+    // One tick of either cycle: frames from the shield to their handler.
+    void tick(bool callCycle);
     // Moves every chunk the serial line delivered into the decoder; returns
     // whether there was one.
     bool takeChunks();
@@ -53,6 +55,7 @@ private:
     QTimer* timerCycle;
     QTimer* timerCycleInit;
     ReceiveStream receiveStream;
+    bool identityPending = true;
     qint64 droppedBytes = 0;
     QElapsedTimer lastDropReport;
 };
