@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs zma-stress in a private network namespace: the driver binds fixed UDP
+# ports (20003, and the stress tool listens on 20002 and 20004), which must
+# not clash with a driver or a test running on this machine.
+set -euo pipefail
+
+usage() {
+  cat <<USAGE
+usage: $0 [BUILD_DIR] [--seconds S] [--count N] SCENARIO... | all
+  BUILD_DIR   the CMake build directory (default ./build), built with tests
+  scenarios   line-flood junk-flood stdout-stall stderr-stall command-flood
+USAGE
+}
+
+build=./build
+if [ $# -gt 0 ] && [ -d "$1" ]; then
+  build=$1
+  shift
+elif [ $# -gt 0 ] && [ "${1#*/}" != "$1" ]; then
+  echo "run-stress: no build directory $1" >&2
+  exit 1
+fi
+case "${1:-}" in
+  -h|--help) usage; exit 0 ;;
+  "") usage >&2; exit 2 ;;
+esac
+
+stress=$build/tools/stress/zma-stress
+if [ ! -x "$stress" ]; then
+  echo "run-stress: no $stress; build first: cmake --build $build --target zma-stress" >&2
+  exit 1
+fi
+
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$stress" "$@"
+fi
+echo "run-stress: WARNING: no private network namespace (needs root and unshare);" \
+  "running on this machine's loopback: UDP 20002-20004 must be free" >&2
+exec "$stress" "$@"
