@@ -21,6 +21,9 @@
 
 #define SPI_ANSWER_TIMEOUT_MS 10
 #define RETRY_INTERVAL_MS 1000
+/* Stale messages dropped per transfer at most: a peer that floods must not
+ * keep the exchange in the drain loop. */
+#define MAX_STALE_DROPPED 1024
 
 static int spi_fd = -1;
 static int spi_attempted = 0;
@@ -36,15 +39,34 @@ static long long now_ms(void)
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-/* At most one line a second, so a missing peer cannot flood stderr. */
+/* At most one line a second, so a missing peer cannot flood stderr. The
+ * audio thread calls this, so a stderr nobody reads (a full pipe) must not
+ * stop it: the line is skipped unless it can be written at once. */
 static void diag(const char* what, const char* path, int err)
 {
+    char line[512];
+    struct pollfd pfd;
     long long now = now_ms();
+    int n;
+
     if (diag_written && now - last_diag_ms < 1000)
         return;
     diag_written = 1;
     last_diag_ms = now;
-    fprintf(stderr, "board: SPI peer %s: %s (%s)\n", path, what, strerror(err));
+    n = snprintf(line, sizeof(line), "board: SPI peer %s: %s (%s)\n", path, what, strerror(err));
+    if (n <= 0)
+        return;
+    if ((size_t)n >= sizeof(line)) {
+        n = (int)sizeof(line) - 1;
+        line[n - 1] = '\n';
+    }
+    pfd.fd = STDERR_FILENO;
+    pfd.events = POLLOUT;
+    pfd.revents = 0;
+    /* Writable pipe: room for at least PIPE_BUF bytes, so one short write
+     * does not wait. */
+    if (poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLOUT))
+        (void)!write(STDERR_FILENO, line, (size_t)n);
 }
 
 static void spi_close(void)
@@ -85,6 +107,17 @@ static void spi_connect(void)
     spi_fd = fd;
 }
 
+/* recv() gives 0 both for an empty message and at end of stream; only a
+ * peer that closed (or shut its writing side) also reports a hang-up. */
+static int spi_peer_hung_up(void)
+{
+    struct pollfd pfd;
+    pfd.fd = spi_fd;
+    pfd.events = POLLRDHUP;
+    pfd.revents = 0;
+    return poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLHUP | POLLRDHUP | POLLERR));
+}
+
 static void fill_idle(uint8_t* rx, uint16_t len)
 {
     for (uint16_t i = 0; i < len; i++)
@@ -118,6 +151,7 @@ void board_spi_transfer(uint8_t* tx, uint8_t* rx, uint16_t len)
     uint8_t scratch[65536];
     struct pollfd pfd;
     long long deadline;
+    ssize_t sent;
 
     if (!path || !*path) {
         memmove(rx, tx, len);
@@ -130,18 +164,37 @@ void board_spi_transfer(uint8_t* tx, uint8_t* rx, uint16_t len)
         return;
     }
 
-    /* A late answer to an earlier transfer must not pass for this one. */
-    while (recv(spi_fd, scratch, sizeof(scratch), MSG_DONTWAIT) > 0) {
-    }
+    deadline = now_ms() + SPI_ANSWER_TIMEOUT_MS;
 
-    if (send(spi_fd, tx, len, MSG_NOSIGNAL) != (ssize_t)len) {
-        diag("send failed", path, errno);
+    /* A late answer to an earlier transfer must not pass for this one. Empty
+     * messages are dropped too; a closed peer ends the loop. */
+    for (int i = 0; i < MAX_STALE_DROPPED; i++) {
+        ssize_t n = recv(spi_fd, scratch, sizeof(scratch), MSG_DONTWAIT);
+        if (n > 0 || (n == 0 && !spi_peer_hung_up()))
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            break;
+        diag("peer closed", path, n == 0 ? ECONNRESET : errno);
         spi_close();
         fill_idle(rx, len);
         return;
     }
 
-    deadline = now_ms() + SPI_ANSWER_TIMEOUT_MS;
+    /* Never waits for room: a peer that stopped reading is not gone, it just
+     * gets no block this time and we get no answer. */
+    sent = send(spi_fd, tx, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        diag("not reading", path, errno);
+        fill_idle(rx, len);
+        return;
+    }
+    if (sent != (ssize_t)len) {
+        diag("send failed", path, sent < 0 ? errno : EMSGSIZE);
+        spi_close();
+        fill_idle(rx, len);
+        return;
+    }
+
     for (;;) {
         long long left = deadline - now_ms();
         int r;
@@ -161,7 +214,10 @@ void board_spi_transfer(uint8_t* tx, uint8_t* rx, uint16_t len)
             memcpy(rx, scratch, len);
             return;
         }
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
+        /* An empty or short message is a wrong answer, not a closed peer. */
+        if (n < 0 || (n == 0 && spi_peer_hung_up())) {
             diag("peer closed", path, n == 0 ? ECONNRESET : errno);
             spi_close();
         }

@@ -3,12 +3,13 @@
 #include <QElapsedTimer>
 #include <cstring>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-SpiPeer::SpiPeer(const QString& p)
-    : path(p)
+SpiPeer::SpiPeer(const QString& p, Mode m)
+    : path(p), mode(m)
 {
     ::unlink(path.toLocal8Bit().constData());
     listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
@@ -66,30 +67,41 @@ int SpiPeer::count()
     return log.size();
 }
 
+int SpiPeer::unreadBytes()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    int n = 0;
+    if (peerFd < 0 || ::ioctl(peerFd, FIONREAD, &n) != 0)
+        return 0;
+    return n;
+}
+
 void SpiPeer::loop()
 {
     QElapsedTimer clock;
     clock.start();
-    int peerFd = -1;
     quint32 seq = 0;
     char buf[65536];
     for (;;) {
         pollfd fds[3] = {{wakeFd[0], POLLIN, 0}, {listenFd, POLLIN, 0}, {peerFd, POLLIN, 0}};
-        if (::poll(fds, peerFd >= 0 ? 3 : 2, 1000) < 0)
+        const bool reading = peerFd >= 0 && mode == Answering;
+        if (::poll(fds, reading ? 3 : 2, 1000) < 0)
             continue;
         if (fds[0].revents)
             break;
         if (fds[1].revents & POLLIN) {
             const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
+                std::lock_guard<std::mutex> lock(mutex);
                 if (peerFd >= 0)
                     ::close(peerFd);
                 peerFd = fd;
             }
         }
-        if (peerFd >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
+        if (reading && (fds[2].revents & (POLLIN | POLLHUP))) {
             const ssize_t n = ::recv(peerFd, buf, sizeof(buf), 0);
             if (n <= 0) {
+                std::lock_guard<std::mutex> lock(mutex);
                 ::close(peerFd);
                 peerFd = -1;
                 continue;
@@ -100,6 +112,8 @@ void SpiPeer::loop()
             log.append({QByteArray(buf, int(n)), answer, clock.elapsed()});
         }
     }
+    std::lock_guard<std::mutex> lock(mutex);
     if (peerFd >= 0)
         ::close(peerFd);
+    peerFd = -1;
 }

@@ -10,11 +10,13 @@
 
 // The shield's SPI end as the stand-in board library reaches it: a
 // SOCK_SEQPACKET listener that answers every block at once, in its own
-// thread so the answer never waits for the test's event loop.
+// thread so the answer never waits for the test's event loop. A deaf peer
+// accepts and then never reads, so the driver's blocks pile up unread.
 class SpiPeer
 {
 public:
-    explicit SpiPeer(const QString& path);
+    enum Mode { Answering, Deaf };
+    explicit SpiPeer(const QString& path, Mode mode = Answering);
     ~SpiPeer();
 
     struct Exchange {
@@ -24,6 +26,8 @@ public:
     };
     QList<Exchange> exchanges();
     int count();
+    // Bytes sent to us and not read yet (0 when not connected).
+    int unreadBytes();
 
     // Each answer starts with a 32-bit sequence number, so every datagram to
     // the parent can be traced to exactly one exchange.
@@ -33,7 +37,9 @@ public:
 private:
     void loop();
     QString path;
+    Mode mode;
     int listenFd = -1;
+    int peerFd = -1; // written by the worker under the mutex
     int wakeFd[2] = {-1, -1};
     std::thread worker;
     std::mutex mutex;

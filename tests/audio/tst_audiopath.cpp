@@ -31,6 +31,7 @@ private slots:
     void queuedBlocksLeaveOnConsecutiveExchanges();
     void tenSecondsGiveSixHundredTwentyFiveDatagrams();
     void fastParentKeepsDelayBounded();
+    void peerThatNeverReadsGetsNoLessThanSixtyDatagramsPerSecond();
 
 private:
     // Non-idle blocks the shield received from exchange `from` on.
@@ -258,6 +259,39 @@ void TestAudioPath::fastParentKeepsDelayBounded()
     const int reports = driver->stderrBytes().count("dropped");
     QVERIFY(reports >= 1);
     QVERIFY(reports <= 7);
+}
+
+void TestAudioPath::peerThatNeverReadsGetsNoLessThanSixtyDatagramsPerSecond()
+{
+    // A shield that takes the connection and never reads: once the socket is
+    // full, the exchange must go on with idle blocks instead of waiting.
+    const QString path = dir->path() + "/spi.sock";
+    delete peer;
+    peer = new SpiPeer(path, SpiPeer::Deaf);
+    const auto pump = [&] { parent->pump(); };
+
+    // Full: the unread bytes have stopped growing for half a second.
+    QElapsedTimer steady;
+    steady.start();
+    int unread = 0;
+    QVERIFY(waitUntil(
+        [&] {
+            const int now = peer->unreadBytes();
+            if (now != unread) {
+                unread = now;
+                steady.restart();
+            }
+            return unread > 0 && steady.elapsed() > 500;
+        },
+        15000, pump));
+
+    // Five seconds, not ten, to keep the run short; the rate is what counts.
+    const int from = parent->datagrams.size();
+    waitUntil([] { return false; }, 5000, pump);
+    const auto& got = parent->datagrams;
+    QVERIFY2(got.size() - from >= 5 * 60, qPrintable(QString::number(got.size() - from)));
+    for (int i = from; i < got.size(); ++i)
+        QVERIFY(SpiPeer::isIdle(got[i].bytes));
 }
 
 QTEST_GUILESS_MAIN(TestAudioPath)
