@@ -163,7 +163,7 @@ void TestHostile::stalledStdoutStopsNothingAndLosesNoLine()
         audio.pump();
     }
     const qint64 stallMs = t.elapsed();
-    audio.pump();
+    QVERIFY(audio.waitCount(1, kWait));
     const qint64 now = audio.datagrams.last().atMs;
     const double rate = ratePerSecond(audio.datagrams, now - stallMs, now);
     QVERIFY2(rate >= 55, qPrintable(QString("%1 audio datagrams a second while stdout stalled").arg(rate)));
@@ -221,13 +221,14 @@ void TestHostile::floodOfValidFramesKeepsCallsPromptAndMemoryFlat()
             dialSeenAfter = t.elapsed() - dialAt;
         QTest::qWait(1);
     }
+    QVERIFY(audio.datagrams.size() > 1);
     const double rate = ratePerSecond(audio.datagrams, audio.datagrams.first().atMs, audio.datagrams.last().atMs);
     const qint64 growth = rig.driver.rssKb() - rssBefore;
     if (dialSeenAfter < 0 && rig.driver.waitLine("dial 12", kWait))
         dialSeenAfter = t.elapsed() - dialAt;
     QVERIFY2(dialSeenAfter >= 0 && dialSeenAfter <= kPrompt,
              qPrintable(QString("dial line %1 ms after the dial frame").arg(dialSeenAfter)));
-    QVERIFY2(growth < 2048, qPrintable(QString("RSS grew by %1 KiB in the flood").arg(growth)));
+    QVERIFY2(!kRssIsMeaningful || growth < 2048, qPrintable(QString("RSS grew by %1 KiB in the flood").arg(growth)));
     QVERIFY2(rate >= 55, qPrintable(QString("%1 audio datagrams a second in the flood").arg(rate)));
 
     // Right after the flood the next call rings at once.
@@ -250,7 +251,7 @@ void TestHostile::stalledStderrAndOversizedDatagramsStopNothing()
 
     QUdpSocket parent;
     const QByteArray oversized(6000, 'x');
-    audio.pump();
+    QVERIFY(audio.waitCount(5, kWait));
     const qint64 from = audio.datagrams.last().atMs;
     for (int i = 0; i < 20000; ++i) {
         parent.writeDatagram(oversized, QHostAddress(QHostAddress::LocalHost), 20003);
@@ -296,7 +297,7 @@ void TestHostile::commandFloodIsRefusedPastTheBound()
     rig.driver.writeLine("7 102");
     QVERIFY(rig.driver.waitLine("#Intercom 102 supported indexes ", 30000, [&] { rig.shield.pump(); }));
     const qint64 growth = rig.driver.rssKb() - rssBefore;
-    QVERIFY2(growth < 4096, qPrintable(QString("RSS grew by %1 KiB").arg(growth)));
+    QVERIFY2(!kRssIsMeaningful || growth < 4096, qPrintable(QString("RSS grew by %1 KiB").arg(growth)));
     QVERIFY(rig.driver.stderrBytes().contains("command refused"));
 }
 
