@@ -213,21 +213,18 @@ HeldPipe::~HeldPipe()
             ::close(fd);
 }
 
-qint64 HeldPipe::fill()
+QByteArray HeldPipe::fill()
 {
     // Non-blocking only while filling: the flag belongs to the shared end.
     const int flags = fcntl(fds[1], F_GETFL);
     fcntl(fds[1], F_SETFL, flags | O_NONBLOCK);
-    const QByteArray filler(4096, '.');
-    qint64 total = 0;
-    for (;;) {
-        const ssize_t n = ::write(fds[1], filler.constData(), filler.size());
-        if (n <= 0)
-            break;
-        total += n;
-    }
+    // Writes of one page are all or nothing, so each line goes in whole.
+    const QByteArray line = QByteArray(4095, '~') + '\n';
+    QByteArray written;
+    while (::write(fds[1], line.constData(), line.size()) == line.size())
+        written += line;
     fcntl(fds[1], F_SETFL, flags);
-    return total;
+    return written;
 }
 
 QByteArray HeldPipe::readAvailable()

@@ -130,8 +130,10 @@ public:
     HeldPipe();
     ~HeldPipe();
     int writeFd() const { return fds[1]; }
-    // Fills the pipe until it takes no more, so the next write blocks.
-    qint64 fill();
+    // Fills the pipe until it takes no more, so the next write blocks, with
+    // whole lines of '~' (a reader can tell them from the driver's); returns
+    // the filler written.
+    QByteArray fill();
     // Everything in the pipe now (non-blocking).
     QByteArray readAvailable();
     void closeReadEnd();

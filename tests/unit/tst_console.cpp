@@ -4,12 +4,11 @@
 #include "console/diagnostics.h"
 #include "console/linereader.h"
 #include "console/linewriter.h"
+#include "support/drivertest.h"
 #include "support/refcrc.h"
 
 #include <QtTest>
 #include <atomic>
-#include <fcntl.h>
-#include <unistd.h>
 
 class TstConsole : public QObject
 {
@@ -258,17 +257,12 @@ void TstConsole::repeatedDiagnosticIsCountedOncePerSecond()
 
 void TstConsole::stalledReaderBlocksOnlyTheWriterThread()
 {
-    int fds[2];
-    QVERIFY(pipe2(fds, O_CLOEXEC) == 0);
-    fcntl(fds[1], F_SETFL, O_NONBLOCK);
-    const QByteArray filler(4096, '.');
-    qint64 filled = 0;
-    for (ssize_t n; (n = ::write(fds[1], filler.constData(), filler.size())) > 0;)
-        filled += n;
-    fcntl(fds[1], F_SETFL, 0);
+    // Never deleted, like the writer that keeps writing to it.
+    auto* pipe = new zmatest::HeldPipe();
+    const QByteArray filler = pipe->fill();
 
     std::atomic<long long> lost{0};
-    LineWriter* writer = new LineWriter(fds[1], 4, {}, [&lost](long long n) { lost += n; });
+    LineWriter* writer = new LineWriter(pipe->writeFd(), 4, {}, [&lost](long long n) { lost += n; });
     QElapsedTimer t;
     t.start();
     for (int i = 0; i < 10; ++i)
@@ -279,15 +273,14 @@ void TstConsole::stalledReaderBlocksOnlyTheWriterThread()
     // The reader comes back: whole lines in order, the newest included,
     // and every line either written or counted as lost.
     QByteArray got;
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
     QVERIFY(QTest::qWaitFor([&] {
-        char buf[65536];
-        for (ssize_t n; (n = ::read(fds[0], buf, sizeof(buf))) > 0;)
-            got.append(buf, int(n));
+        got += pipe->readAvailable();
         return got.endsWith("line 9\n");
     }, 5000));
     QVERIFY(writer->flush(1000));
-    const QList<QByteArray> written = got.mid(int(filled)).split('\n').mid(0, got.mid(int(filled)).count('\n'));
+    QCOMPARE(got.left(filler.size()), filler);
+    const QByteArray after = got.mid(filler.size());
+    const QList<QByteArray> written = after.split('\n').mid(0, after.count('\n'));
     QCOMPARE(written.size() + lost.load(), 10LL);
     QCOMPARE(written.mid(written.size() - 4), (QList<QByteArray>{"line 6", "line 7", "line 8", "line 9"}));
     // The writer lives on, as in the driver; its descriptors stay open.

@@ -20,7 +20,6 @@
 #include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace zmatest;
@@ -112,53 +111,6 @@ struct LineWatch {
     int from;
     explicit LineWatch(DriverProcess& dp) : d(dp), from(std::max(0, int(dp.stdoutBytes().size()) - 1)) {}
     bool has(const QByteArray& text) { return d.stdoutBytes().indexOf("\n" + text, from) >= 0; }
-};
-
-// A FIFO held open for reading (so the driver's end opens at once) that is
-// read only when asked: a parent that stops reading one of its pipes.
-struct Fifo {
-    QTemporaryDir dir;
-    QString path;
-    int fd = -1;
-    explicit Fifo(const char* name) : path(dir.path() + "/" + name)
-    {
-        if (::mkfifo(QFile::encodeName(path).constData(), 0600) == 0)
-            fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    }
-    ~Fifo()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    // Fills the pipe to the brim with lines of '~': the state it reaches when
-    // its reader stopped long ago, without waiting for the driver to fill it.
-    // Writes of at most 4096 bytes are all-or-nothing, so lines stay whole.
-    qint64 fill()
-    {
-        const int w = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        qint64 total = 0;
-        for (int size : {4096, 256, 16, 2}) {
-            QByteArray chunk;
-            while (chunk.size() + 8 <= size)
-                chunk += "~~~~~~~\n";
-            if (chunk.size() < size)
-                chunk += QByteArray(size - chunk.size() - 1, '~') + '\n';
-            while (w >= 0 && ::write(w, chunk.constData(), size_t(size)) == size)
-                total += size;
-        }
-        if (w >= 0)
-            ::close(w);
-        return total;
-    }
-    QByteArray readAvailable()
-    {
-        QByteArray all;
-        char buf[65536];
-        ssize_t n;
-        while (fd >= 0 && (n = ::read(fd, buf, sizeof(buf))) > 0)
-            all.append(buf, int(n));
-        return all;
-    }
 };
 
 // Puts bytes on the line whole even when the pty is full (a one-byte write
@@ -398,13 +350,13 @@ bool stdoutStall(double seconds)
     AudioMeter audio;
     Rig rig;
     Report r;
-    Fifo fifo("stdout");
-    if (fifo.fd < 0 || !audio.udp.isBound() || !rig.log.isBound()) {
-        say("  FAIL  cannot make the FIFO or bind UDP 20002/20004 (use run-stress.sh)\n");
+    HeldPipe fifo;
+    if (!audio.udp.isBound() || !rig.log.isBound()) {
+        say("  FAIL  cannot bind UDP 20002/20004 (use run-stress.sh)\n");
         return verdict("stdout-stall", Report{false});
     }
     // QProcess would read a pipe of its own whenever the event loop runs.
-    rig.driver.proc.setStandardOutputFile(fifo.path);
+    rig.driver.redirect(STDOUT_FILENO, fifo.writeFd());
     QByteArray text;
     if (!rig.driver.start() || !rig.answerIdentity(Identity())
         || !waitUntil([&] { text += fifo.readAvailable(); return text.contains("\nshield_ready\n\n"); }, kWait)) {
@@ -412,7 +364,7 @@ bool stdoutStall(double seconds)
         return verdict("stdout-stall", Report{false});
     }
     text.clear();
-    const qint64 filled = fifo.fill();
+    const qint64 filled = fifo.fill().size();
     say("  stdout pipe filled with %lld bytes of filler; now not read\n", filled);
 
     struct Dial {
@@ -549,17 +501,13 @@ bool stderrStall(qint64 count)
     AudioMeter audio;
     Rig rig;
     Report r;
-    Fifo fifo("stderr");
-    if (fifo.fd < 0) {
-        say("  FAIL  cannot make the FIFO\n");
-        return verdict("stderr-stall", Report{false});
-    }
-    rig.driver.proc.setStandardErrorFile(fifo.path);
+    HeldPipe fifo;
+    rig.driver.redirect(STDERR_FILENO, fifo.writeFd());
     if (!startRig(rig, audio))
         return verdict("stderr-stall", Report{false});
     LineWatch out(rig.driver);
     const qint64 early = fifo.readAvailable().size(); // start-up messages
-    const qint64 filled = fifo.fill();
+    const qint64 filled = fifo.fill().size();
     say("  %lld bytes of start-up stderr read; then the pipe filled with %lld bytes of filler; now not read\n", early, filled);
     auto pump = [&] {
         rig.shield.pump();
