@@ -18,5 +18,10 @@ void ThreadSpiTransmitter::slotTimeOut()
     // still be on its way to the parent in the main thread.
     QByteArray dataFromShield;
     spi->data_transfer(&dataToShield, &dataFromShield, AUDIO_BLOCK_BYTES);
-    emit data_update(dataFromShield);
+    handOverBlock(dataFromShield);
+}
+
+void ThreadSpiTransmitter::handOverBlock(const QByteArray& block)
+{
+    emit data_update(block);
 }

@@ -8,7 +8,6 @@
 UDPread::UDPread(QObject* parent, uint16_t port, Sound* sound)
     : QObject(parent)
 {
-    mutexBufferUDP = new QMutex();
     this->port = port;
     this->sound = sound;
     udpSocketClient = new QUdpSocket(this);
@@ -41,11 +40,10 @@ UDPread::~UDPread()
 {
     udpSocketClient->abort();
     {
-        QMutexLocker lock(mutexBufferUDP);
+        std::lock_guard<std::mutex> lock(mutexBufferUDP);
         dataBufferUDP.clear();
     }
     sound->dataToShieldBuffer.clear();
-    delete mutexBufferUDP;
 }
 
 void UDPread::writeBufUDP()
@@ -64,7 +62,7 @@ void UDPread::writeBufUDP()
             break; // readyRead comes again for what is left
         datagram.resize(static_cast<int>(got));
 
-        QMutexLocker lock(mutexBufferUDP);
+        std::lock_guard<std::mutex> lock(mutexBufferUDP);
         dataBufferUDP.append(datagram);
         while (dataBufferUDP.size() >= AUDIO_BLOCK_BYTES) {
             droppedBlocks += sound->dataToShieldBuffer.set_data_bounded(

@@ -3,10 +3,10 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <mutex>
 
 class QUdpSocket;
 class Sound;
@@ -36,7 +36,7 @@ private:
     void reportDrops();
 
     QUdpSocket* udpSocketClient;
-    QMutex* mutexBufferUDP;
+    std::mutex mutexBufferUDP;
     uint16_t port;
     QByteArray dataBufferUDP;
     Sound* sound;

@@ -18,15 +18,17 @@ void TimerThread::run()
     timer->start(static_cast<int>(ms));
 
     {
-        QMutexLocker lock(&loopMutex);
+        std::lock_guard<std::mutex> lock(loopMutex);
         loopRunning = true;
     }
     exec();
 
     // A caller may hold loopMutex while it waits for its blocking call to be
     // served; serve pending calls until we get the mutex, so it cannot hang.
-    while (!loopMutex.tryLock(2))
+    while (!loopMutex.try_lock()) {
         QCoreApplication::sendPostedEvents();
+        QThread::msleep(1);
+    }
     loopRunning = false;
     disconnect(this, SIGNAL(timerStart(int)), timer, SLOT(start(int)));
     loopMutex.unlock();
@@ -39,10 +41,21 @@ void TimerThread::run()
 
 void TimerThread::slotChangeSpiPeriod(int ms)
 {
-    QMutexLocker lock(&loopMutex);
+    std::lock_guard<std::mutex> lock(loopMutex);
     if (!loopRunning)
         return;
+    handOverPeriod(ms);
+}
+
+void TimerThread::handOverPeriod(int ms)
+{
     emit timerStart(ms);
+}
+
+void TimerThread::stopLoop()
+{
+    std::lock_guard<std::mutex> lock(loopMutex);
+    quit();
 }
 
 void TimerThread::slotTimeOut()

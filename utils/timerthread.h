@@ -1,10 +1,10 @@
 #ifndef TIMERTHREAD_H
 #define TIMERTHREAD_H
 
-#include <QMutex>
 #include <QThread>
 #include <QTimer>
 #include <cstdint>
+#include <mutex>
 
 // A thread that runs a precise periodic timer in its own event loop and calls
 // slotTimeOut() on every tick, in that thread.
@@ -21,9 +21,15 @@ public slots:
     // Restarts the worker's timer with a new period and waits until it has.
     // Does nothing before the worker runs or after its loop has ended.
     void slotChangeSpiPeriod(int ms);
+    // Ends the loop. Ordered by loopMutex against the loop's start, which
+    // also shows ThreadSanitizer that the thread's wake-up descriptor exists.
+    void stopLoop();
 
 private:
     void run() override;
+    // The queued call that carries a new period into the loop, named so
+    // that ThreadSanitizer can be told about Qt's hand-over inside it.
+    void handOverPeriod(int ms);
 
 private slots:
     virtual void slotTimeOut();
@@ -34,7 +40,7 @@ protected:
 
 private:
     // Orders a period change against the start and the end of the loop.
-    QMutex loopMutex;
+    std::mutex loopMutex;
     bool loopRunning = false;
 };
 

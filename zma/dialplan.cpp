@@ -29,30 +29,30 @@ uint16_t DialPlan::combinePrefixSuffix(uint16_t prefix, uint16_t suffix)
 
 bool DialPlan::isBlockPhone(uint32_t dial) const
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return readBlackPhone.contains(dial);
 }
 
 bool DialPlan::isImitPhone(uint32_t dial) const
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return readImitPhone.contains(dial);
 }
 
 void DialPlan::clearList(NumberList list)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     (list == ImitList ? readImitPhone : readBlackPhone).clear();
 }
 
 void DialPlan::insert(NumberList list, unsigned int number)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     (list == ImitList ? readImitPhone : readBlackPhone).insert(number);
 }
 
 QSet<unsigned int> DialPlan::numbers(NumberList list) const
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return list == ImitList ? readImitPhone : readBlackPhone;
 }

@@ -2,9 +2,9 @@
 #define DIALPLAN_H
 
 #include <QByteArray>
-#include <QMutex>
 #include <QSet>
 #include <cstdint>
+#include <mutex>
 
 // Decodes dialled numbers and holds the virtual and blocked apartment sets.
 // The console thread refills the sets while the main thread looks numbers up.
@@ -27,7 +27,7 @@ public:
 private:
     QSet<unsigned int> readImitPhone;
     QSet<unsigned int> readBlackPhone;
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
 };
 
 #endif

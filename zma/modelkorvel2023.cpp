@@ -14,7 +14,7 @@ CommandTESK ModelKorvel2023::build(int frameMode, uint8_t cmd) const
 
 void ModelKorvel2023::append(QQueue<CommandTESK>& queue, const CommandTESK& cmd)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     appendLocked(queue, cmd);
 }
 
@@ -34,7 +34,7 @@ void ModelKorvel2023::appendLocked(QQueue<CommandTESK>& queue, const CommandTESK
 
 bool ModelKorvel2023::take(QQueue<CommandTESK>& queue, CommandTESK* out)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     if (queue.isEmpty())
         return false;
     *out = queue.dequeue();
@@ -49,7 +49,7 @@ void ModelKorvel2023::call()
 void ModelKorvel2023::pickup()
 {
     const CommandTESK cmd = build(MODE_LINK, CMD_PICKUP);
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     // The waiting calls are the ringing's own traffic and end with it; the
     // parent's earlier commands still go out first, in their order.
     for (auto it = queueSend.begin(); it != queueSend.end();) {
@@ -124,24 +124,24 @@ void ModelKorvel2023::appendReceive(const CommandTESK& cmd) { append(queueReceiv
 
 bool ModelKorvel2023::isSendEmpty()
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return queueSend.isEmpty();
 }
 
 bool ModelKorvel2023::isReceiveEmpty()
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return queueReceive.isEmpty();
 }
 
 QList<CommandTESK> ModelKorvel2023::snapshotSend()
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return queueSend;
 }
 
 QList<CommandTESK> ModelKorvel2023::snapshotSendCmdMode()
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return queueSendCmdMode;
 }

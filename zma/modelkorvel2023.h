@@ -4,9 +4,9 @@
 #include "commands/commandtesk.h"
 #include "zma/dialplan.h"
 
-#include <QMutex>
 #include <QQueue>
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 
 class Settings;
@@ -66,7 +66,7 @@ private:
     QQueue<CommandTESK> queueSend;
     QQueue<CommandTESK> queueSendCmdMode;
     QQueue<CommandTESK> queueReceive;
-    QMutex mutex;
+    std::mutex mutex;
 };
 
 #endif

@@ -42,7 +42,7 @@ void ViewKorvelTesk::start()
 
 void ViewKorvelTesk::stop(bool waitConsole)
 {
-    threadSpiTransmitter->quit();
+    threadSpiTransmitter->stopLoop();
     threadSpiTransmitter->wait(2000);
     // Frees the port and its lock file for the next driver.
     usart->close();

@@ -58,7 +58,9 @@ bool SpiPeer::isIdle(const QByteArray& block)
 QList<SpiPeer::Exchange> SpiPeer::exchanges()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return log;
+    // A list of its own: a shared one would be detached by the next append
+    // in the peer's thread while this one is released here.
+    return QList<Exchange>(log.cbegin(), log.cend());
 }
 
 int SpiPeer::count()

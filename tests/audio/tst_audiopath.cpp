@@ -194,7 +194,7 @@ void TestAudioPath::tenSecondsGiveSixHundredTwentyFiveDatagrams()
     for (const auto& e : ex)
         if (e.atMs > start && e.atMs <= start + 10000)
             ++inWindow;
-    QVERIFY2(qAbs(inWindow - 625) <= 2, qPrintable(QString::number(inWindow)));
+    QVERIFY2(qAbs(inWindow - 625) <= scaled(2), qPrintable(QString::number(inWindow)));
 
     // One datagram per exchange, none from the same exchange twice.
     QVERIFY(qAbs(parent->datagrams.size() - ex.size()) <= 2);

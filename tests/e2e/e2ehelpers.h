@@ -102,7 +102,7 @@ private:
 };
 
 // Generous time bounds for a shared noisy machine.
-constexpr int kPrompt = 300;  // "on the next tick"
+inline const int kPrompt = zmatest::scaled(300); // "on the next tick"
 constexpr int kWait = 5000;   // anything that must happen eventually
 
 } // namespace e2e

@@ -241,7 +241,7 @@ void TestParentConsole::endOfInputStopsDriverCleanly()
     QElapsedTimer t;
     t.start();
     rig.driver.closeStdin();
-    QVERIFY2(rig.driver.waitExit(1000), qPrintable(QString("still running after %1 ms").arg(t.elapsed())));
+    QVERIFY2(rig.driver.waitExit(scaled(1000)), qPrintable(QString("still running after %1 ms").arg(t.elapsed())));
     QCOMPARE(rig.driver.exitStatus(), QProcess::NormalExit);
     QCOMPARE(rig.driver.exitCode(), 0);
 
@@ -275,7 +275,7 @@ void TestParentConsole::endOfInputIsLastLogLineDespiteShieldTraffic()
             rig.shield.send(frame(0x30, QByteArray(), true));
             QThread::usleep(200);
         }
-        QVERIFY(rig.driver.waitExit(1000));
+        QVERIFY(rig.driver.waitExit(scaled(1000)));
         QCOMPARE(rig.driver.exitCode(), 0);
         QTest::qWait(100);
         const auto lines = rig.log.lines();

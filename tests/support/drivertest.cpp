@@ -11,6 +11,16 @@
 
 namespace zmatest {
 
+double timeScale()
+{
+    static const double scale = [] {
+        bool ok = false;
+        const double f = qEnvironmentVariable("ZMA_TEST_TIME_SCALE").toDouble(&ok);
+        return ok && f >= 1 ? f : 1.0;
+    }();
+    return scale;
+}
+
 bool waitUntil(const std::function<bool()>& cond, int timeoutMs, const std::function<void()>& pump)
 {
     QElapsedTimer t;

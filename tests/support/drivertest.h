@@ -16,12 +16,13 @@
 
 namespace zmatest {
 
-// Under AddressSanitizer freed memory waits in quarantine, so the driver's
-// RSS says nothing about what it holds: memory bounds are not checked then.
-#if defined(__SANITIZE_ADDRESS__)
+// Under a sanitizer freed memory waits in quarantine and shadow memory
+// grows, so the driver's RSS says nothing about what it holds: memory bounds
+// are not checked then.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kRssIsMeaningful = false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 constexpr bool kRssIsMeaningful = false;
 #else
 constexpr bool kRssIsMeaningful = true;
@@ -29,6 +30,13 @@ constexpr bool kRssIsMeaningful = true;
 #else
 constexpr bool kRssIsMeaningful = true;
 #endif
+
+// Where the driver runs slower than natively (a sanitizer, an emulator),
+// ZMA_TEST_TIME_SCALE (a factor, default 1) stretches the time bounds that
+// only hold natively; bounds that wait for something to happen are generous
+// already.
+double timeScale();
+inline int scaled(int ms) { return int(ms * timeScale()); }
 
 // Runs the event loop (and the callback) until cond() holds or time is up.
 bool waitUntil(const std::function<bool()>& cond, int timeoutMs,
