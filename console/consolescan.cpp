@@ -1,6 +1,7 @@
 #include "console/consolescan.h"
 #include "console/console.h"
 #include "console/linereader.h"
+#include "utils/signalwatcher.h"
 #include "log/logservice.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"
@@ -48,7 +49,7 @@ void ConsoleScan::cycle_scan()
     // The parent is gone: free the serial port and the UDP ports for the
     // next driver. main() logs the end once the workers have stopped, so it
     // is the last line of the log.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+    SignalWatcher::requestQuit();
 }
 
 void ConsoleScan::handle_line(const QString& line)

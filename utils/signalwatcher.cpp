@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 
 namespace {
 int pipeFds[2] = {-1, -1};
+// Set once the main loop watches the pipe.
+std::atomic<bool> watching{false};
 
 void onSignal(int signalNumber)
 {
@@ -45,16 +48,28 @@ SignalWatcher::SignalWatcher()
         return; // no pipe: the default actions stay in force
     notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier, SIGNAL(activated(int)), this, SLOT(slotReadable()), Qt::DirectConnection);
+    watching = true;
+}
+
+void SignalWatcher::requestQuit()
+{
+    if (pipeFds[1] >= 0 && watching.load()) {
+        onSignal(0);
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
 }
 
 void SignalWatcher::slotReadable()
 {
     unsigned char byte = 0;
+    bool quit = false;
     while (::read(pipeFds[0], &byte, 1) == 1) {
+        quit = true;
         if (signalNumber == 0)
             signalNumber = byte;
     }
-    if (signalNumber != 0)
+    if (quit)
         QCoreApplication::quit();
 }
 

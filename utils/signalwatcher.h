@@ -21,6 +21,10 @@ public:
     // The signal that stopped the driver, or 0.
     int caught() const { return signalNumber; }
     static const char* name(int signalNumber);
+    // Quits the main loop from any thread the way a signal does, but with
+    // caught() staying 0. Through the pipe, so the order of what the caller
+    // did before is plain to ThreadSanitizer too.
+    static void requestQuit();
 
 private slots:
     void slotReadable();

@@ -31,12 +31,18 @@ void TimerThread::run()
     }
     loopRunning = false;
     disconnect(this, SIGNAL(timerStart(int)), timer, SLOT(start(int)));
-    loopMutex.unlock();
-
     timer->stop();
     disconnect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()));
     delete timer;
     timer = nullptr;
+    // Last: the destructor takes the mutex after this, so the end of run()
+    // is ordered before the object goes, visibly to ThreadSanitizer.
+    loopMutex.unlock();
+}
+
+TimerThread::~TimerThread()
+{
+    std::lock_guard<std::mutex> lock(loopMutex);
 }
 
 void TimerThread::slotChangeSpiPeriod(int ms)

@@ -13,6 +13,7 @@ class TimerThread : public QThread
     Q_OBJECT
 public:
     explicit TimerThread(uint32_t ms);
+    ~TimerThread() override;
 
 signals:
     void timerStart(int ms);
