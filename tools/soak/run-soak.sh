@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs zma-soak in a private network namespace: the driver binds UDP 20003
+# and the soak listens on 20002 and 20004, which must not clash with a driver
+# or a test running on this machine.
+set -euo pipefail
+
+usage() {
+  cat <<USAGE
+usage: $0 [BUILD_DIR] [--minutes M] [--seed N] [--verbose]
+  BUILD_DIR   the CMake build directory (default ./build), built with tests
+  --minutes   how long the driver runs under faults (default 10)
+  --seed      seed of the fault and call choices (default random, printed)
+  --verbose   print each fault as it comes
+USAGE
+}
+
+build=./build
+if [ $# -gt 0 ] && [ -d "$1" ]; then
+  build=$1
+  shift
+elif [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+  echo "run-soak: no build directory $1" >&2
+  exit 1
+fi
+case "${1:-}" in
+  -h|--help) usage; exit 0 ;;
+esac
+
+soak=$build/tools/soak/zma-soak
+if [ ! -x "$soak" ]; then
+  echo "run-soak: no $soak; build first: cmake --build $build --target zma-soak" >&2
+  exit 1
+fi
+
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$soak" "$@"
+fi
+echo "run-soak: WARNING: no private network namespace (needs root and unshare);" \
+  "running on this machine's loopback: UDP 20002-20004 must be free" >&2
+exec "$soak" "$@"
