@@ -132,7 +132,9 @@ ConsoleScan::ReadCommand ConsoleScan::mode_read_command(const QStringList& token
     }
     if (tokens.size() == 2 && haveNumber) {
         uint16_t second = 0;
-        if (readNumber(tokens, 1, &second)) {
+        // 65535 stands for the lone "2", which opens door 1: as a second
+        // number it counts as no number, or "2 65535" would open it.
+        if (readNumber(tokens, 1, &second) && second != NO_SUB) {
             result.group = v;
             result.sub = second;
         }

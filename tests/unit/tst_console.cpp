@@ -59,6 +59,7 @@ void TstConsole::commandLineParses_data()
     QTest::newRow("3 x") << "3 x" << 0 << 0 << QString();
     QTest::newRow("65537 1") << "65537 1" << 0 << 0 << QString();
     QTest::newRow("2 65536") << "2 65536" << 0 << 0 << QString();
+    QTest::newRow("2 65535 opens no door") << "2 65535" << 0 << 0 << QString();
     // Kept whole: the dispatcher must not take 258 for 2.
     QTest::newRow("258 1") << "258 1" << 258 << 1 << QString();
     QTest::newRow("7 300") << "7 300" << 7 << 300 << QString();
