@@ -1,15 +1,13 @@
 #include "log/logsenderudp.h"
 
-#include <QHostAddress>
-#include <QUdpSocket>
+#include "utils/loopbacksender.h"
 
 LogSenderUDP::LogSenderUDP(int port)
-    : udpSocketWrite(new QUdpSocket()), port(port)
+    : udpSocketWrite(new LoopbackSender(static_cast<uint16_t>(port)))
 {
 }
 
 void LogSenderUDP::send(QByteArray massage) const
 {
-    udpSocketWrite->writeDatagram(massage, QHostAddress(QStringLiteral("127.0.0.1")),
-                                  static_cast<quint16>(port));
+    udpSocketWrite->send(massage);
 }

@@ -3,7 +3,7 @@
 
 #include "log/logsenderinterface.h"
 
-class QUdpSocket;
+class LoopbackSender;
 
 // Sends each log line as one datagram to 127.0.0.1:port.
 class LogSenderUDP : public LogSenderInterface
@@ -13,8 +13,7 @@ public:
     void send(QByteArray massage) const override;
 
 private:
-    QUdpSocket* udpSocketWrite;
-    int port;
+    LoopbackSender* udpSocketWrite; // holds the port
 };
 
 #endif

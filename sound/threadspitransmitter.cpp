@@ -18,10 +18,5 @@ void ThreadSpiTransmitter::slotTimeOut()
     // still be on its way to the parent in the main thread.
     QByteArray dataFromShield;
     spi->data_transfer(&dataToShield, &dataFromShield, AUDIO_BLOCK_BYTES);
-    handOverBlock(dataFromShield);
-}
-
-void ThreadSpiTransmitter::handOverBlock(const QByteArray& block)
-{
-    emit data_update(block);
+    emit data_update(dataFromShield);
 }

@@ -24,10 +24,6 @@ private slots:
     void slotTimeOut() override;
 
 private:
-    // Emits data_update: the block crosses to the main thread inside Qt,
-    // named so that ThreadSanitizer can be told about that hand-over.
-    void handOverBlock(const QByteArray& block);
-
     SPI* spi;
     Sound* sound;
 };

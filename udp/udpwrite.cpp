@@ -1,14 +1,13 @@
 #include "udp/udpwrite.h"
 
-#include <QHostAddress>
-#include <QUdpSocket>
+#include "utils/loopbacksender.h"
 
 UdpWrite::UdpWrite(QObject* parent, uint16_t port, Sound*)
-    : QObject(parent), udpSocketWrite(new QUdpSocket()), port(port)
+    : QObject(parent), udpSocketWrite(new LoopbackSender(port))
 {
 }
 
 void UdpWrite::write(QByteArray block)
 {
-    udpSocketWrite->writeDatagram(block, QHostAddress(QHostAddress::LocalHost), port);
+    udpSocketWrite->send(block);
 }

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <cstdint>
 
-class QUdpSocket;
+class LoopbackSender;
 class Sound;
 
 // Passes each block that the shield returned to the parent as one datagram.
@@ -19,8 +19,7 @@ public slots:
     void write(QByteArray block);
 
 private:
-    QUdpSocket* udpSocketWrite;
-    uint16_t port;
+    LoopbackSender* udpSocketWrite; // holds the port
 };
 
 #endif

@@ -35,14 +35,15 @@ void TimerThread::run()
     disconnect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()));
     delete timer;
     timer = nullptr;
-    // Last: the destructor takes the mutex after this, so the end of run()
-    // is ordered before the object goes, visibly to ThreadSanitizer.
+    // Last: waitStopped() takes the mutex after this.
     loopMutex.unlock();
 }
 
-TimerThread::~TimerThread()
+bool TimerThread::waitStopped(unsigned long ms)
 {
+    const bool stopped = wait(ms);
     std::lock_guard<std::mutex> lock(loopMutex);
+    return stopped;
 }
 
 void TimerThread::slotChangeSpiPeriod(int ms)

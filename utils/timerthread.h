@@ -3,6 +3,7 @@
 
 #include <QThread>
 #include <QTimer>
+#include <climits>
 #include <cstdint>
 #include <mutex>
 
@@ -13,7 +14,6 @@ class TimerThread : public QThread
     Q_OBJECT
 public:
     explicit TimerThread(uint32_t ms);
-    ~TimerThread() override;
 
 signals:
     void timerStart(int ms);
@@ -25,6 +25,10 @@ public slots:
     // Ends the loop. Ordered by loopMutex against the loop's start, which
     // also shows ThreadSanitizer that the thread's wake-up descriptor exists.
     void stopLoop();
+    // QThread::wait(), then the loop's mutex: run() lets it go last, so the
+    // end of the thread is ordered before what the caller does next (deleting
+    // it, say), visibly to ThreadSanitizer too.
+    bool waitStopped(unsigned long ms = ULONG_MAX);
 
 private:
     void run() override;

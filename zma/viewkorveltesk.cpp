@@ -21,6 +21,10 @@ ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
     threadSpiTransmitter = new ThreadSpiTransmitter(16, sound);
     udpRead = new UDPread(nullptr, 20003, sound);
     udpWrite = new UdpWrite(nullptr, 20002, sound);
+    // The block leaves from the audio thread itself: a hand-over to the main
+    // loop would cost an event and a wake-up per exchange. The sender never
+    // blocks, so the audio clock cannot stall on it.
+    udpWrite->moveToThread(threadSpiTransmitter);
     connect(threadSpiTransmitter, SIGNAL(data_update(QByteArray)),
             udpWrite, SLOT(write(QByteArray)), Qt::AutoConnection);
 
@@ -43,7 +47,7 @@ void ViewKorvelTesk::start()
 void ViewKorvelTesk::stop(bool waitConsole)
 {
     threadSpiTransmitter->stopLoop();
-    threadSpiTransmitter->wait(2000);
+    threadSpiTransmitter->waitStopped(2000);
     // Frees the port and its lock file for the next driver.
     usart->close();
     // After end of input the reader has returned from its loop and its thread

@@ -13,8 +13,8 @@ public:
     explicit CountingTimer(uint32_t ms) : TimerThread(ms) {}
     ~CountingTimer() override
     {
-        quit();
-        wait();
+        stopLoop();
+        waitStopped();
     }
 
     std::atomic<int> ticks{0};
@@ -103,8 +103,8 @@ void TstTimerThread::quitStopsTicks()
     CountingTimer t(5);
     t.start();
     QVERIFY(QTest::qWaitFor([&] { return t.ticks >= 3; }, 5000));
-    t.quit();
-    QVERIFY(t.wait(5000));
+    t.stopLoop();
+    QVERIFY(t.waitStopped(5000));
     QCOMPARE(ticksDuring(t, 200), 0);
 }
 
@@ -113,8 +113,8 @@ void TstTimerThread::periodChangeAfterLoopEndedReturnsAtOnce()
     CountingTimer t(5);
     t.start();
     QVERIFY(QTest::qWaitFor([&] { return t.ticks >= 1; }, 5000));
-    t.quit();
-    QVERIFY(t.wait(5000));
+    t.stopLoop();
+    QVERIFY(t.waitStopped(5000));
     QElapsedTimer e;
     e.start();
     t.slotChangeSpiPeriod(10); // a hang here ends in the test's timeout
@@ -133,7 +133,7 @@ void TstTimerThread::periodChangeRacingQuitNeverHangs()
         t.quit();
         t.slotChangeSpiPeriod(3);
         t.slotChangeSpiPeriod(4);
-        QVERIFY(t.wait(5000));
+        QVERIFY(t.waitStopped(5000));
     }
 }
 
