@@ -1,0 +1,62 @@
+#include "cadence.h"
+
+#include <algorithm>
+#include <cmath>
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const double rank = std::ceil(p / 100.0 * double(values.size()));
+    const size_t at = size_t(std::clamp(rank, 1.0, double(values.size()))) - 1;
+    return values[at];
+}
+
+Cadence Cadence::of(const std::vector<AudioTap::Arrival>& arrivals, double periodMs, int size)
+{
+    Cadence c;
+    c.datagrams = int(arrivals.size());
+    std::vector<double> delays;
+    for (const auto& a : arrivals) {
+        c.stamped += a.stamped;
+        c.wrongSize += a.size != size;
+        delays.push_back((a.readNs - a.kernelNs) / 1e6);
+    }
+    c.readDelayP50Ms = percentile(delays, 50);
+    c.readDelayP99Ms = percentile(delays, 99);
+    if (arrivals.size() < 3)
+        return c;
+
+    const double t0 = double(arrivals.front().kernelNs);
+    std::vector<double> devs;
+    // Each datagram's slot on the nominal clock: a missed exchange skips
+    // slots, a doubled one shares its slot; the slope of time over slots is
+    // the true period, whatever was lost.
+    double slot = 0, sumK = 0, sumT = 0, sumKK = 0, sumKT = 0;
+    for (size_t i = 0; i < arrivals.size(); ++i) {
+        const double t = (double(arrivals[i].kernelNs) - t0) / 1e6;
+        if (i > 0) {
+            const double gap = double(arrivals[i].kernelNs - arrivals[i - 1].kernelNs) / 1e6;
+            devs.push_back(std::fabs(gap - periodMs));
+            c.missed += gap > 1.5 * periodMs;
+            c.doubled += gap < 0.5 * periodMs;
+            slot += std::round(gap / periodMs);
+        }
+        sumK += slot;
+        sumT += t;
+        sumKK += slot * slot;
+        sumKT += slot * t;
+    }
+    const double n = double(arrivals.size());
+    c.spanS = (double(arrivals.back().kernelNs) - t0) / 1e9;
+    c.meanMs = c.spanS * 1000.0 / (n - 1);
+    c.p99DevMs = percentile(devs, 99);
+    c.maxDevMs = *std::max_element(devs.begin(), devs.end());
+    const double var = sumKK - sumK * sumK / n;
+    if (var > 0) {
+        const double slope = (sumKT - sumK * sumT / n) / var;
+        c.driftMsPerMin = (slope - periodMs) / periodMs * 60000.0;
+    }
+    return c;
+}

@@ -1,0 +1,31 @@
+#ifndef CADENCE_H
+#define CADENCE_H
+
+#include "audiotap.h"
+
+#include <vector>
+
+// Nearest-rank percentile (p in 0..100) of values; 0 when there are none.
+double percentile(std::vector<double> values, double p);
+
+// How evenly a stream of periodic datagrams came, from their kernel stamps.
+struct Cadence {
+    int datagrams = 0;
+    int stamped = 0;   // with a kernel stamp
+    int wrongSize = 0; // not of the expected size
+    double spanS = 0;
+    double meanMs = 0;      // mean gap between datagrams
+    double p99DevMs = 0;    // 99th percentile of |gap - period|
+    double maxDevMs = 0;
+    int missed = 0;         // gaps longer than 1.5 periods
+    int doubled = 0;        // gaps shorter than half a period
+    double driftMsPerMin = 0; // how far the stream falls behind the nominal clock
+    // How long after the kernel's stamp the bench read each datagram: what
+    // the stamps keep out of the figures above.
+    double readDelayP50Ms = 0;
+    double readDelayP99Ms = 0;
+
+    static Cadence of(const std::vector<AudioTap::Arrival>& arrivals, double periodMs, int size);
+};
+
+#endif

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs zma-bench in a private network namespace: the driver and the reference
+# program send to UDP 20002 and the driver binds 20003, fixed ports that must
+# not clash with a driver or a test running on this machine.
+set -euo pipefail
+
+usage() {
+  cat <<USAGE
+usage: $0 [BUILD_DIR] [--seconds S] [zma-bench options...]
+  BUILD_DIR   the CMake build directory (default ./build), built with tests:
+              cmake --build BUILD_DIR --target zma-bench
+  options     --seconds S --warmup S --dials N --opens N --only driver|ref
+              --idle-only --pid-report --strict --dump DIR (zma-bench --help)
+USAGE
+}
+
+build=./build
+if [ $# -gt 0 ] && [ -d "$1" ]; then
+  build=$1
+  shift
+elif [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+  echo "run-bench: no build directory $1" >&2
+  exit 1
+fi
+case "${1:-}" in
+  -h|--help) usage; exit 0 ;;
+esac
+
+bench=$build/tools/bench/zma-bench
+if [ ! -x "$bench" ]; then
+  echo "run-bench: no $bench; build first: cmake --build $build --target zma-bench" >&2
+  exit 1
+fi
+
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$bench" "$@"
+fi
+echo "run-bench: WARNING: no private network namespace (needs root and unshare);" \
+  "running on this machine's loopback: UDP 20002-20004 must be free" >&2
+exec "$bench" "$@"
