@@ -88,24 +88,17 @@ public:
     QByteArray out, err;
     qint64 outAtNs = 0; // when the last stdout bytes were seen
     qint64 logDatagrams = 0;
+    qint64 besideDatagrams = 0;
     std::function<void()> everySecond;
 
     Hub()
     {
         // The driver's log goes somewhere, as it would with a parent.
-        logFd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(20004);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (logFd >= 0 && ::bind(logFd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
-            ::close(logFd);
-            logFd = -1;
-        }
+        logFd = boundUdp(20004);
     }
     ~Hub()
     {
-        for (int fd : {logFd, outFd, errFd})
+        for (int fd : {logFd, besideFd, outFd, errFd})
             if (fd >= 0)
                 ::close(fd);
     }
@@ -113,6 +106,9 @@ public:
     Hub& operator=(const Hub&) = delete;
 
     bool isBound() const { return audio.isBound() && logFd >= 0; }
+    // The datagrams of a reference running beside the driver are received
+    // and read too, as the driver's are, so both pay for a delivery.
+    bool listenBeside(quint16 port) { return (besideFd = boundUdp(port)) >= 0; }
 
     // Serves every source until done() holds or the deadline (monotonic ns)
     // passes; true if done() held.
@@ -133,7 +129,7 @@ public:
                 everySecond();
                 nextSecond = now + kSec;
             }
-            pollfd fds[5];
+            pollfd fds[6];
             int n = 0;
             auto add = [&](int fd) {
                 if (fd >= 0)
@@ -141,6 +137,7 @@ public:
             };
             add(audio.socketFd());
             add(logFd);
+            add(besideFd);
             add(line ? line->fd() : -1);
             add(outFd);
             add(errFd);
@@ -159,7 +156,9 @@ public:
                 if (fd == audio.socketFd())
                     audio.readAvailable();
                 else if (fd == logFd)
-                    drainLog();
+                    logDatagrams += drain(logFd);
+                else if (fd == besideFd)
+                    besideDatagrams += drain(besideFd);
                 else if (line && fd == line->fd())
                     line->readAvailable(now);
                 else if (fd == outFd) {
@@ -174,14 +173,30 @@ public:
 
 private:
     int logFd = -1;
+    int besideFd = -1;
     qint64 nextEvents = 0;
     qint64 nextSecond = 0;
 
-    void drainLog()
+    static int boundUdp(quint16 port)
+    {
+        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        return fd;
+    }
+    static qint64 drain(int fd)
     {
         char buf[65536];
-        while (::recv(logFd, buf, sizeof(buf), MSG_DONTWAIT) >= 0)
-            ++logDatagrams;
+        qint64 n = 0;
+        while (::recv(fd, buf, sizeof(buf), MSG_DONTWAIT) >= 0)
+            ++n;
+        return n;
     }
     // True if bytes came; at end of file the descriptor is closed and dropped.
     static bool readPipe(int& fd, QByteArray& to)
@@ -364,11 +379,7 @@ DriverRun runDriver(const Options& o)
     r.started = true;
     const int stderrAtReady = int(hub.err.count('\n'));
     say("  pid %lld, shield_ready; %.0f s to settle\n", driver.pid(), o.warmup);
-    // The reference beside it sends to a port whose socket is never read:
-    // the kernel drops its datagrams there, as cheap as a delivery or less.
-    QUdpSocket sink;
-    sink.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    sink.bind(QHostAddress(QHostAddress::LocalHost), kBesidePort);
+    hub.listenBeside(kBesidePort);
     QProcess beside;
     beside.setStandardInputFile(QProcess::nullDevice());
     beside.setStandardOutputFile(QProcess::nullDevice());
