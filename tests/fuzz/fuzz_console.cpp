@@ -8,6 +8,7 @@
 // is cleared, and holds apartments only; send queues stay bounded; a message
 // frame ends in the checksum of its bytes.
 
+#include "fuzzprocess.h"
 #include "console/console.h"
 #include "console/consolescan.h"
 #include "console/linereader.h"
@@ -86,28 +87,11 @@ void checkListChange(const QSet<unsigned>& before, const QSet<unsigned>& after, 
             "dial plan took a number that the line does not give", line);
 }
 
-void ignoreMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_console";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-    qInstallMessageHandler(ignoreMessages);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, STDOUT_FILENO);
-    close(devNull);
-    logService = new LogService(1);
-    // A full log queue drops one line for each new one, so an input's log
-    // lines do not read as a leak to the fuzzer's malloc/free count.
-    for (int i = 0; i < LogService::kMaxLines; ++i)
-        logService->debug("main", QByteArray("filler"));
-    // The status line writer's thread starts once, not inside an input.
-    Console::writeLine(QString());
-    Console::flush(1000);
+    fuzz::startProcess("fuzz_console", true);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 // queues, status and mode stay in their bounds and sets; the start-up cycle
 // never answers a call; every frame put on the line is well formed.
 
+#include "fuzzprocess.h"
 #include "commands/commandsender.h"
 #include "commands/receivestream.h"
 #include "commands/usarttimerthread.h"
@@ -89,33 +90,15 @@ struct Reader {
     }
 };
 
-void ignoreMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_serial";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-    // Diagnostics would flood the fuzzer's log; status lines go nowhere.
-    qInstallMessageHandler(ignoreMessages);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, STDOUT_FILENO);
-    close(devNull);
     // No serial port opens, SPI is a loopback; the port is never read, the
     // test puts the line's bytes where the port's reader would.
     setenv("ZQ_BOARD_SERIAL", "/nonexistent/zma-fuzz-serial", 1);
     unsetenv("ZQ_BOARD_SPI");
-    logService = new LogService(1);
-    // A full log queue drops one line for each new one, so an input's log
-    // lines do not read as a leak to the fuzzer's malloc/free count.
-    for (int i = 0; i < LogService::kMaxLines; ++i)
-        logService->debug("main", QByteArray("filler"));
-    // The status line writer's thread starts once, not inside an input.
-    Console::writeLine(QString());
-    Console::flush(1000);
+    fuzz::startProcess("fuzz_serial", true);
     settings = new Settings();
     model = new ModelKorvel2023(settings);
     // Never started: without an event loop no timer fires; the test ticks.

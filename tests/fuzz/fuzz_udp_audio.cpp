@@ -14,6 +14,7 @@
 // when the oldest were dropped, and at most 10 wait; a datagram is refused
 // only when the bytes held would pass the bound, so what is held never does.
 
+#include "fuzzprocess.h"
 #include "sound/sound.h"
 #include "udp/udpread.h"
 
@@ -52,17 +53,11 @@ __attribute__((no_sanitize("coverage"))) void fill(char* out, int length, const 
         out[i] = char(pattern[i % 8] ^ mix(position + i));
 }
 
-void ignoreMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_udp_audio";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-    qInstallMessageHandler(ignoreMessages);
+    fuzz::startProcess("fuzz_udp_audio", false);
     sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     require(sender >= 0, "no UDP socket for sending");
     return 0;

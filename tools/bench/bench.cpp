@@ -6,6 +6,7 @@
 // to its frame on the line. The driver binds fixed UDP ports: run it through
 // run-bench.sh, which gives it a private network namespace.
 
+#include "../say.h"
 #include "audiotap.h"
 #include "cadence.h"
 #include "linepty.h"
@@ -51,16 +52,6 @@ constexpr double kLatencyP99MaxMs = 2.5;
 constexpr qint64 kRssGrowthMaxKb = 256;
 // Above this share of all cores busy elsewhere a window is not at rest.
 constexpr double kQuietMachineMaxPercent = 10;
-
-void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    vprintf(fmt, ap);
-    va_end(ap);
-    fflush(stdout);
-}
 
 struct Options {
     double seconds = 20;

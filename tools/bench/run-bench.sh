@@ -27,14 +27,4 @@ case "${1:-}" in
 esac
 
 bench=$build/tools/bench/zma-bench
-if [ ! -x "$bench" ]; then
-  echo "run-bench: no $bench; build first: cmake --build $build --target zma-bench" >&2
-  exit 1
-fi
-
-if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$bench" "$@"
-fi
-echo "run-bench: WARNING: no private network namespace (needs root and unshare);" \
-  "running on this machine's loopback: UDP 20002-20004 must be free" >&2
-exec "$bench" "$@"
+exec bash "$(dirname "$0")/../netns-exec.sh" run-bench "$bench" "$@"

@@ -27,14 +27,4 @@ case "${1:-}" in
 esac
 
 soak=$build/tools/soak/zma-soak
-if [ ! -x "$soak" ]; then
-  echo "run-soak: no $soak; build first: cmake --build $build --target zma-soak" >&2
-  exit 1
-fi
-
-if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$soak" "$@"
-fi
-echo "run-soak: WARNING: no private network namespace (needs root and unshare);" \
-  "running on this machine's loopback: UDP 20002-20004 must be free" >&2
-exec "$soak" "$@"
+exec bash "$(dirname "$0")/../netns-exec.sh" run-soak "$soak" "$@"

@@ -4,6 +4,7 @@
 // The driver binds fixed UDP ports: run it through run-soak.sh, which gives
 // it a private network namespace.
 
+#include "../say.h"
 #include "e2e/e2ehelpers.h"
 #include "spipeer.h"
 #include "support/refcrc.h"
@@ -50,16 +51,6 @@ const QByteArray kOpened = "DEBUG: USART: Успешно открыт порт";
 const QByteArray kClosed = "DEBUG: USART: порт закрыт после ошибки";
 const QByteArray kLineLost = "ERROR: stdout: a status line was lost";
 const QByteArray kParentMagic = "PAR!";
-
-void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    vprintf(fmt, ap);
-    va_end(ap);
-    fflush(stdout);
-}
 
 // What the parent sends: a magic, a counter, bytes from the counter; so the
 // blocks the line gets can be checked whole and in order.

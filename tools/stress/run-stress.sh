@@ -26,14 +26,4 @@ case "${1:-}" in
 esac
 
 stress=$build/tools/stress/zma-stress
-if [ ! -x "$stress" ]; then
-  echo "run-stress: no $stress; build first: cmake --build $build --target zma-stress" >&2
-  exit 1
-fi
-
-if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@"' "$stress" "$@"
-fi
-echo "run-stress: WARNING: no private network namespace (needs root and unshare);" \
-  "running on this machine's loopback: UDP 20002-20004 must be free" >&2
-exec "$stress" "$@"
+exec bash "$(dirname "$0")/../netns-exec.sh" run-stress "$stress" "$@"

@@ -3,6 +3,7 @@
 // The driver binds fixed UDP ports: run it through run-stress.sh, which gives
 // it a private network namespace.
 
+#include "../say.h"
 #include "e2e/e2ehelpers.h"
 
 #include <QCoreApplication>
@@ -26,16 +27,6 @@ using namespace zmatest;
 using namespace e2e;
 
 namespace {
-
-void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    vprintf(fmt, ap);
-    va_end(ap);
-    fflush(stdout);
-}
 
 // Bounds of one scenario; any failed bound fails it.
 struct Report {
