@@ -44,3 +44,27 @@ QByteArray CommandTESK::toArray() const
     out[9] = char(crc);
     return out;
 }
+
+const char* commandName(uint8_t cmd)
+{
+    switch (cmd) {
+    case CMD_DIAL: return "CMD_DIAL";
+    case CMD_CALL: return "CMD_CALL";
+    case CMD_PICKUP: return "CMD_PICKUP";
+    case CMD_DROP: return "CMD_DROP";
+    case CMD_PICKUP_DONE: return "CMD_PICKUP_DONE";
+    case CMD_OPEN_1: return "CMD_OPEN_1";
+    case CMD_OPEN_2: return "CMD_OPEN_2";
+    case CMD_OPEN_1_FREE: return "CMD_OPEN_1_FREE";
+    case CMD_OPEN_1_FREE_DONE: return "CMD_OPEN_1_FREE_DONE";
+    case CMD_OPEN_2_FREE: return "CMD_OPEN_2_FREE";
+    case CMD_OPEN_2_FREE_DONE: return "CMD_OPEN_2_FREE_DONE";
+    case CMD_READ_VERSION_ZMA: return "CMD_READ_VERSION_ZMA";
+    case CMD_READ_VERSION_FIRMWARE: return "CMD_READ_VERSION_FIRMWARE";
+    case CMD_READ_UID_0: return "CMD_READ_UID_0";
+    case CMD_READ_UID_1: return "CMD_READ_UID_1";
+    case CMD_READ_UID_2: return "CMD_READ_UID_2";
+    default: break;
+    }
+    return nullptr;
+}

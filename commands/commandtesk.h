@@ -32,6 +32,10 @@ constexpr uint8_t CMD_PICKUP_DONE = 0x07;
 constexpr uint8_t CMD_OPEN_1_FREE_DONE = 0x22;
 constexpr uint8_t CMD_OPEN_2_FREE_DONE = 0x24;
 
+// The name of a command code as the code above spells it, or nullptr for a
+// code the driver does not know. For the tools that show frames to people.
+const char* commandName(uint8_t cmd);
+
 // One 10-byte shield frame as a value.
 class CommandTESK
 {

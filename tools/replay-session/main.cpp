@@ -1,0 +1,101 @@
+// replay-session: replays a recorded session against the driver (the
+// simulator plays the shield's side and compares the frames, this gives the
+// parent's lines at their moments), or records one from a script.
+
+#include "session.h"
+#include "sessionplayer.h"
+#include "sessionrecorder.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    ::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    const QString here = QCoreApplication::applicationDirPath();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Replays a recorded session against zma-driver and exits non-zero on a difference on the line;\n"
+        "with --record, records SESSION from the script SCRIPT instead.\n"
+        "Script lines: \"args ARGS\", \"MS sim COMMAND\", \"MS parent LINE\", \"MS end\".");
+    parser.addHelpOption();
+    parser.addPositionalArgument("SESSION", "the session file to replay or, with --record, to write");
+    const QCommandLineOption record("record", "record SESSION from the script SCRIPT", "SCRIPT");
+    const QCommandLineOption speed("speed", "play the shield's side N times as fast (default 1)", "N", "1");
+    const QCommandLineOption tolerance("tolerance", "how far a frame may be off its recorded time (default 250)",
+                                       "MS", "250");
+    const QCommandLineOption leaveOut("leave-out", "do not give the parent's line LINE (its first occurrence)",
+                                      "LINE");
+    const QCommandLineOption driver("driver", "the driver (default: zma-driver of this build)", "PATH",
+                                    QDir(here).filePath("../zma-driver"));
+    const QCommandLineOption sim("sim", "the simulator (default: shield-sim beside this)", "PATH",
+                                 QDir(here).filePath("shield-sim"));
+    const QCommandLineOption zmaLog("zma-log", "the log reader (default: zma-log beside this)", "PATH",
+                                    QDir(here).filePath("zma-log"));
+    const QCommandLineOption verbose({"v", "verbose"}, "show every line of the simulator, the driver and the parent");
+    parser.addOptions({record, speed, tolerance, leaveOut, driver, sim, zmaLog, verbose});
+    parser.process(app);
+
+    const QStringList args = parser.positionalArguments();
+    if (args.size() != 1) {
+        fprintf(stderr, "replay-session: one SESSION expected (--help)\n");
+        return 2;
+    }
+    int code = 1;
+    auto done = [&code](int c) {
+        code = c;
+        QCoreApplication::quit();
+    };
+
+    if (parser.isSet(record)) {
+        SessionRecorder::Settings s;
+        s.scriptPath = parser.value(record);
+        s.outPath = args.first();
+        s.simPath = parser.value(sim);
+        s.driverPath = parser.value(driver);
+        s.zmaLogPath = parser.value(zmaLog);
+        s.verbose = parser.isSet(verbose);
+        SessionRecorder recorder(s);
+        QString error;
+        if (!recorder.load(&error)) {
+            fprintf(stderr, "replay-session: %s\n", qPrintable(error));
+            return 2;
+        }
+        recorder.onFinished = done;
+        recorder.start();
+        app.exec();
+        return code;
+    }
+
+    bool speedOk = false;
+    bool toleranceOk = false;
+    SessionPlayer::Settings s;
+    s.sessionPath = args.first();
+    s.simPath = parser.value(sim);
+    s.driverPath = parser.value(driver);
+    s.speed = parser.value(speed).toDouble(&speedOk);
+    s.toleranceMs = parser.value(tolerance).toInt(&toleranceOk);
+    s.verbose = parser.isSet(verbose);
+    for (const QString& line : parser.values(leaveOut))
+        s.leaveOut.append(line.toUtf8());
+    if (!speedOk || s.speed <= 0 || !toleranceOk || s.toleranceMs < 0) {
+        fprintf(stderr, "replay-session: --speed takes a number above 0, --tolerance milliseconds\n");
+        return 2;
+    }
+    Session session;
+    QString error;
+    if (!session.load(s.sessionPath, &error)) {
+        fprintf(stderr, "replay-session: %s\n", qPrintable(error));
+        return 2;
+    }
+    SessionPlayer player(session, s);
+    player.onFinished = done;
+    player.start();
+    app.exec();
+    return code;
+}

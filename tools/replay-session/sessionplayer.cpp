@@ -1,0 +1,142 @@
+#include "sessionplayer.h"
+
+#include <QProcessEnvironment>
+#include <cstdio>
+
+namespace {
+// A replay longer than this has hung somewhere.
+constexpr int kGuardMs = 180000;
+
+void say(const QByteArray& line)
+{
+    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+}
+
+SessionPlayer::SessionPlayer(const Session& session, const Settings& settings, QObject* parent)
+    : QObject(parent), session(session), settings(settings)
+{
+    for (const QByteArray& text : settings.leaveOut) {
+        for (int i = 0; i < this->session.parentLines.size(); ++i) {
+            if (this->session.parentLines.at(i).text == text) {
+                say("replay-session: leaving out the parent's line \"" + text + "\"");
+                this->session.parentLines.removeAt(i);
+                break;
+            }
+        }
+    }
+    lineTimer.setSingleShot(true);
+    lineTimer.setTimerType(Qt::PreciseTimer);
+    connect(&lineTimer, &QTimer::timeout, this, [this] { giveDue(); });
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, this, [this] {
+        say("replay-session: no verdict within " + QByteArray::number(kGuardMs / 1000) + " s");
+        end(1);
+    });
+}
+
+void SessionPlayer::start()
+{
+    guard.start(kGuardMs);
+    connect(&sim, &QProcess::readyReadStandardOutput, this, [this] { simOutput(); });
+    connect(&sim, &QProcess::readyReadStandardError, this,
+            [this] { fputs(sim.readAllStandardError().constData(), stderr); });
+    connect(&sim, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            [this](int code, QProcess::ExitStatus status) {
+                simOutput();
+                end(status == QProcess::NormalExit ? code : 1);
+            });
+    connect(&sim, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            say("replay-session: cannot start " + settings.simPath.toLocal8Bit());
+            end(1);
+        }
+    });
+    sim.start(settings.simPath,
+              {"--replay", settings.sessionPath, "--speed", QString::number(settings.speed), "--tolerance",
+               QString::number(settings.toleranceMs)});
+}
+
+void SessionPlayer::simOutput()
+{
+    simPending += sim.readAllStandardOutput();
+    int eol;
+    while ((eol = simPending.indexOf('\n')) >= 0) {
+        const QByteArray line = simPending.left(eol);
+        simPending.remove(0, eol + 1);
+        if (line.startsWith("serial ")) {
+            startDriver(line.mid(7));
+        } else if (line == "replay origin") {
+            clock.start();
+            giveDue();
+        }
+        if (settings.verbose || (line.startsWith("replay ") && line != "replay origin"))
+            say(settings.verbose ? "sim: " + line : line);
+    }
+}
+
+void SessionPlayer::startDriver(const QByteArray& port)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
+    env.remove("ZQ_BOARD_SPI");
+    driver.setProcessEnvironment(env);
+    // Read, so a full pipe never holds the driver up.
+    connect(&driver, &QProcess::readyReadStandardOutput, this, [this] {
+        const QByteArray out = driver.readAllStandardOutput();
+        if (settings.verbose)
+            fputs(("driver: " + out).constData(), stdout);
+    });
+    connect(&driver, &QProcess::readyReadStandardError, this, [this] {
+        const QByteArray err = driver.readAllStandardError();
+        if (settings.verbose)
+            fputs(("driver stderr: " + err).constData(), stdout);
+    });
+    driver.start(settings.driverPath, session.driverArgs);
+    driverStarted = true;
+    // Lines the parent gave before the driver's first frame go at once.
+    giveDue();
+}
+
+void SessionPlayer::giveDue()
+{
+    if (!driverStarted)
+        return;
+    const qint64 now = clock.isValid() ? qRound64(clock.elapsed() * settings.speed) : -1;
+    while (nextLine < session.parentLines.size()) {
+        const Session::ParentLine& line = session.parentLines.at(nextLine);
+        // Before the first frame only what came before it in the session.
+        if (now < 0 ? line.atMs >= 0 : line.atMs > now)
+            break;
+        driver.write(line.text + '\n');
+        if (settings.verbose)
+            say("parent: " + line.text);
+        ++nextLine;
+    }
+    if (clock.isValid() && nextLine < session.parentLines.size()) {
+        const qint64 dueMs = qRound64(session.parentLines.at(nextLine).atMs / settings.speed);
+        lineTimer.start(static_cast<int>(qMax<qint64>(0, dueMs - clock.elapsed())));
+    }
+}
+
+void SessionPlayer::end(int code)
+{
+    if (ended)
+        return;
+    ended = true;
+    lineTimer.stop();
+    guard.stop();
+    for (QProcess* p : {&driver, &sim}) {
+        if (p->state() == QProcess::NotRunning)
+            continue;
+        p->terminate();
+        if (!p->waitForFinished(3000)) {
+            p->kill();
+            p->waitForFinished(1000);
+        }
+    }
+    if (onFinished)
+        onFinished(code);
+}

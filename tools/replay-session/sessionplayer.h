@@ -1,0 +1,53 @@
+#ifndef SESSIONPLAYER_H
+#define SESSIONPLAYER_H
+
+#include "session.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+#include <functional>
+
+// Replays a session: the simulator plays the shield's side and compares the
+// driver's frames; this gives the driver the parent's lines at their moments,
+// counted, like the simulator's clock, from the driver's first frame.
+class SessionPlayer : public QObject
+{
+public:
+    struct Settings {
+        QString sessionPath;
+        QString simPath;
+        QString driverPath;
+        double speed = 1.0;
+        int toleranceMs = 250;
+        QList<QByteArray> leaveOut; // parent lines not given, first match each
+        bool verbose = false;
+    };
+
+    SessionPlayer(const Session& session, const Settings& settings, QObject* parent = nullptr);
+    void start();
+
+    // Called once with the exit code: the simulator's verdict.
+    std::function<void(int)> onFinished;
+
+private:
+    void simOutput();
+    void startDriver(const QByteArray& port);
+    void giveDue();
+    void end(int code);
+
+    Session session;
+    Settings settings;
+    QProcess sim;
+    QProcess driver;
+    QByteArray simPending;
+    QElapsedTimer clock;
+    QTimer lineTimer;
+    QTimer guard;
+    int nextLine = 0;
+    bool driverStarted = false;
+    bool ended = false;
+};
+
+#endif

@@ -1,0 +1,226 @@
+#include "sessionrecorder.h"
+
+#include "log/logline.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+// zma-log must be listening before the driver's first line.
+constexpr int kListenerStartMs = 300;
+// The log leaves the driver a tick at a time; its last lines need a moment.
+constexpr int kLogTailMs = 300;
+
+void say(const QByteArray& line)
+{
+    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+double epochSeconds()
+{
+    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
+}
+
+void finishProcess(QProcess* p)
+{
+    if (p->state() == QProcess::NotRunning)
+        return;
+    p->terminate();
+    if (!p->waitForFinished(3000)) {
+        p->kill();
+        p->waitForFinished(1000);
+    }
+}
+}
+
+SessionRecorder::SessionRecorder(const Settings& settings, QObject* parent)
+    : QObject(parent), settings(settings)
+{
+    stepTimer.setSingleShot(true);
+    stepTimer.setTimerType(Qt::PreciseTimer);
+    connect(&stepTimer, &QTimer::timeout, this, [this] { runDue(); });
+}
+
+bool SessionRecorder::load(QString* error)
+{
+    QFile file(settings.scriptPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(settings.scriptPath, file.errorString());
+        return false;
+    }
+    int number = 0;
+    bool ended = false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        ++number;
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.startsWith("args")) {
+            driverArgs = QString::fromUtf8(line.mid(4)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            continue;
+        }
+        const int sp1 = line.indexOf(' ');
+        const int sp2 = sp1 < 0 ? -1 : line.indexOf(' ', sp1 + 1);
+        bool ok = false;
+        const qint64 at = line.left(sp1).toLongLong(&ok);
+        const QByteArray target = sp2 < 0 ? line.mid(sp1 + 1) : line.mid(sp1 + 1, sp2 - sp1 - 1);
+        const QByteArray text = sp2 < 0 ? QByteArray() : line.mid(sp2 + 1);
+        const bool known = target == "end" || ((target == "sim" || target == "parent") && !text.isEmpty());
+        if (!ok || sp1 < 0 || !known || (!steps.isEmpty() && at < steps.last().atMs)) {
+            *error = QStringLiteral("%1:%2: expected \"MS sim|parent TEXT\" or \"MS end\", in time order")
+                         .arg(settings.scriptPath)
+                         .arg(number);
+            return false;
+        }
+        steps.append({at, target, text});
+        ended = ended || target == "end";
+    }
+    if (!ended) {
+        *error = QStringLiteral("%1: no \"MS end\" line").arg(settings.scriptPath);
+        return false;
+    }
+    return true;
+}
+
+void SessionRecorder::start()
+{
+    QFile::remove(settings.outPath + ".log");
+    zmaLog.setStandardOutputFile(QProcess::nullDevice());
+    zmaLog.start(settings.zmaLogPath, {"--raw", "--save", settings.outPath + ".log"});
+    if (!zmaLog.waitForStarted(5000)) {
+        say("replay-session: cannot start " + settings.zmaLogPath.toLocal8Bit());
+        onFinished(1);
+        return;
+    }
+    QTimer::singleShot(kListenerStartMs, this, [this] {
+        connect(&sim, &QProcess::readyReadStandardOutput, this, [this] { simOutput(); });
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(settings.simPath, QStringList());
+    });
+}
+
+void SessionRecorder::simOutput()
+{
+    simPending += sim.readAllStandardOutput();
+    int eol;
+    while ((eol = simPending.indexOf('\n')) >= 0) {
+        const QByteArray line = simPending.left(eol);
+        simPending.remove(0, eol + 1);
+        if (line.startsWith("serial ") && !clock.isValid())
+            startDriver(line.mid(7));
+        if (settings.verbose)
+            say("sim: " + line);
+    }
+}
+
+void SessionRecorder::startDriver(const QByteArray& port)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
+    env.remove("ZQ_BOARD_SPI");
+    driver.setProcessEnvironment(env);
+    // Its diagnostics are not part of the session.
+    if (settings.verbose)
+        driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    else
+        driver.setStandardErrorFile(QProcess::nullDevice());
+    connect(&driver, &QProcess::readyReadStandardOutput, this, [this] {
+        driverPending += driver.readAllStandardOutput();
+        int eol;
+        while ((eol = driverPending.indexOf('\n')) >= 0) {
+            note("< ", driverPending.left(eol));
+            driverPending.remove(0, eol + 1);
+        }
+    });
+    driver.start(settings.driverPath, driverArgs);
+    clock.start();
+    runDue();
+}
+
+void SessionRecorder::note(const QByteArray& prefix, const QByteArray& text)
+{
+    beside.append(SavedLine::format(epochSeconds(), prefix + text));
+    if (settings.verbose)
+        say(prefix + text);
+}
+
+void SessionRecorder::runDue()
+{
+    while (nextStep < steps.size() && steps.at(nextStep).atMs <= clock.elapsed()) {
+        const Step& step = steps.at(nextStep++);
+        if (step.target == "end") {
+            stop();
+            return;
+        }
+        if (step.target == "sim") {
+            sim.write(step.text + '\n');
+        } else {
+            note("> ", step.text);
+            driver.write(step.text + '\n');
+        }
+    }
+    if (nextStep < steps.size())
+        stepTimer.start(static_cast<int>(qMax<qint64>(0, steps.at(nextStep).atMs - clock.elapsed())));
+}
+
+void SessionRecorder::stop()
+{
+    if (stopping)
+        return;
+    stopping = true;
+    finishProcess(&driver);
+    QThread::msleep(kLogTailMs);
+    finishProcess(&zmaLog);
+    sim.write("quit\n");
+    sim.closeWriteChannel();
+    if (!sim.waitForFinished(3000))
+        finishProcess(&sim);
+    QString error;
+    const bool written = writeSession(&error);
+    if (!written)
+        say("replay-session: " + error.toLocal8Bit());
+    onFinished(written ? 0 : 1);
+}
+
+bool SessionRecorder::writeSession(QString* error)
+{
+    QFile log(settings.outPath + ".log");
+    if (!log.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("no log saved by zma-log (%1): %2").arg(log.fileName(), log.errorString());
+        return false;
+    }
+    struct Line {
+        double time;
+        QByteArray text;
+    };
+    QList<Line> lines;
+    auto take = [&lines](const QByteArray& raw) {
+        SavedLine saved;
+        if (SavedLine::parse(raw, &saved))
+            lines.append({saved.time, SavedLine::format(saved.time, saved.text)});
+    };
+    while (!log.atEnd())
+        take(log.readLine());
+    for (const QByteArray& raw : beside)
+        take(raw);
+    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.time < b.time; });
+
+    QFile out(settings.outPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        *error = QStringLiteral("%1: %2").arg(settings.outPath, out.errorString());
+        return false;
+    }
+    out.write("# Recorded by replay-session from " + QFileInfo(settings.scriptPath).fileName().toUtf8() + "\n");
+    out.write("# args: " + driverArgs.join(QLatin1Char(' ')).toUtf8() + "\n");
+    for (const Line& line : lines)
+        out.write(line.text + '\n');
+    log.remove();
+    return true;
+}

@@ -1,0 +1,63 @@
+#ifndef SESSIONRECORDER_H
+#define SESSIONRECORDER_H
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+// Records a session from a script: zma-log saves the driver's log while the
+// script's lines go to the simulator and, as the parent's, to the driver.
+// Script lines: "args ARGS..." (the driver's), "MS sim COMMAND",
+// "MS parent LINE", "MS end"; MS counts from the driver's start.
+class SessionRecorder : public QObject
+{
+public:
+    struct Settings {
+        QString scriptPath;
+        QString outPath;
+        QString simPath;
+        QString driverPath;
+        QString zmaLogPath;
+        bool verbose = false;
+    };
+
+    explicit SessionRecorder(const Settings& settings, QObject* parent = nullptr);
+    bool load(QString* error);
+    void start();
+
+    std::function<void(int)> onFinished;
+
+private:
+    struct Step {
+        qint64 atMs;
+        QByteArray target; // "sim", "parent" or "end"
+        QByteArray text;
+    };
+
+    void simOutput();
+    void startDriver(const QByteArray& port);
+    void runDue();
+    void stop();
+    bool writeSession(QString* error);
+    void note(const QByteArray& prefix, const QByteArray& text);
+
+    Settings settings;
+    QStringList driverArgs;
+    QList<Step> steps;
+    int nextStep = 0;
+    QProcess zmaLog;
+    QProcess sim;
+    QProcess driver;
+    QByteArray simPending;
+    QByteArray driverPending;
+    QList<QByteArray> beside; // the parent's and the driver's lines, saved
+    QElapsedTimer clock;
+    QTimer stepTimer;
+    bool stopping = false;
+};
+
+#endif

@@ -1,0 +1,189 @@
+// shield-sim: a simulated shield, so zma-driver runs on a machine without
+// the board. The serial end is a pseudo-terminal (give its path to the driver
+// as ZQ_BOARD_SERIAL), the audio end a Unix SEQPACKET socket (ZQ_BOARD_SPI).
+//
+// Line protocol, for people and for scripts driving it through a pipe.
+//
+// Standard input, one command a line: see controlcommands.h. End of input
+// exits unless --stay; with --stay a FIFO on standard input waits for its
+// next writer.
+//
+// Standard output, one event a line, flushed at once:
+//   serial PATH       always the first line: the port for the driver
+//   spi PATH          second line, with --spi
+//   rx HEX NAME       a valid frame from the driver; NAME is the code's name
+//                     (CMD_CALL, CMD_READ_UID_0, ...) or cmd=0xNN
+//   rx garbage HEX    bytes from the driver outside any valid frame
+//   tx HEX NAME       bytes written to the driver; NAME "raw" for raw
+//   state idle | state ringing N | state talking N
+//                     at start (after serial/spi) and on every change; N is
+//                     the number as the driver will show it
+//   spi connected | spi disconnected
+//   spi blocks N      on "stats", and every 1000 blocks with --verbose
+//   HEX is upper case, bytes separated by single spaces.
+//
+// The answers to the driver: see shield.h; the audio: see audiopeer.h.
+// Options: see options.cpp (--help).
+
+#include "audiopeer.h"
+#include "controlcommands.h"
+#include "controlinput.h"
+#include "options.h"
+#include "replay.h"
+#include "serialline.h"
+#include "shield.h"
+#include "simio.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const int saved = errno;
+    const char c = 1;
+    if (::write(signalPipe[1], &c, 1) < 0) {
+        // Pipe full: a quit is pending already.
+    }
+    errno = saved;
+}
+
+void catchSignal(int sig, bool keepIgnored)
+{
+    struct sigaction old {};
+    ::sigaction(sig, nullptr, &old);
+    // Started in the background by a shell: ^C is meant for the foreground.
+    if (keepIgnored && old.sa_handler == SIG_IGN)
+        return;
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(sig, &sa, nullptr);
+}
+
+// The shield's side comes from the recording: no answers, no commands.
+int runReplay(const Options& opts, SerialLine& serial)
+{
+    Replay replay(&serial, {opts.speed, opts.toleranceMs});
+    QString error;
+    if (!replay.load(opts.replay, &error)) {
+        printError(error);
+        return 2;
+    }
+    int code = 1;
+    replay.onFinished = [&code](const Replay::Summary& s) {
+        printLine("replay frames " + QByteArray::number(s.expected) + " matched " + QByteArray::number(s.matched)
+                  + " missing " + QByteArray::number(s.missing) + " extra " + QByteArray::number(s.extra)
+                  + " mistimed " + QByteArray::number(s.mistimed));
+        if (!s.firstDifference.isEmpty())
+            printLine("replay first difference: " + s.firstDifference);
+        printLine(s.passed() ? "replay passed" : "replay FAILED");
+        code = s.passed() ? 0 : 1;
+        QCoreApplication::quit();
+    };
+    printLine("serial " + serial.portPath());
+    serial.start();
+    replay.start();
+    // A signal ends it without a verdict.
+    return QCoreApplication::exec() == 0 ? code : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    ::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+
+    Options opts;
+    const int parsed = opts.parse(app.arguments());
+    if (parsed != 0)
+        return parsed < 0 ? 0 : parsed;
+
+    if (opts.dieWithParent) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            return 0;
+    }
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        printError(QStringLiteral("pipe: %1").arg(errnoText()));
+        return 1;
+    }
+    catchSignal(SIGINT, true);
+    catchSignal(SIGHUP, true);
+    catchSignal(SIGTERM, false);
+    QSocketNotifier signalNote(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNote, &QSocketNotifier::activated, &app, [] {
+        char buf[16];
+        while (::read(signalPipe[0], buf, sizeof(buf)) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+
+    SerialLine serial(opts.link);
+    QString error;
+    if (!serial.open(&error)) {
+        printError(error);
+        return 1;
+    }
+    if (!opts.replay.isEmpty())
+        return runReplay(opts, serial);
+
+    Shield shield(opts, serial);
+    ControlCommands commands(shield);
+
+    AudioPeer* audio = nullptr;
+    QThread audioThread;
+    if (!opts.spi.isEmpty()) {
+        audio = new AudioPeer(opts);
+        if (!audio->prepare(&error)) {
+            printError(error);
+            audio->stop();
+            delete audio;
+            return 1;
+        }
+        audio->moveToThread(&audioThread);
+        audioThread.setObjectName(QStringLiteral("audio"));
+        audioThread.start();
+        QMetaObject::invokeMethod(audio, [audio] { audio->start(); }, Qt::QueuedConnection);
+        commands.setAudio(audio);
+    }
+
+    printLine("serial " + serial.portPath());
+    if (audio)
+        printLine("spi " + QFile::encodeName(opts.spi));
+
+    serial.start();
+    shield.start();
+    ControlInput input(opts.stay);
+    input.onLine = [&commands](const QString& line) { commands.run(line); };
+    input.start();
+
+    const int code = app.exec();
+
+    if (audio) {
+        QMetaObject::invokeMethod(audio, [audio] { audio->stop(); }, Qt::BlockingQueuedConnection);
+        audioThread.quit();
+        audioThread.wait();
+        commands.setAudio(nullptr);
+        delete audio;
+    }
+    // Lines the audio thread posted last ("spi disconnected") still go out.
+    QCoreApplication::sendPostedEvents();
+    return code;
+}

@@ -1,0 +1,227 @@
+#include "replay.h"
+
+#include "serialline.h"
+#include "simio.h"
+
+#include "commands/commandtesk.h"
+#include "log/logline.h"
+
+#include <QFile>
+#include <QHash>
+
+namespace {
+// Waiting this long for the driver's first frame means it is not there.
+constexpr int kFirstFrameWaitMs = 10000;
+// How far ahead a frame may be found when the ones before it never came.
+constexpr int kLookAhead = 3;
+
+QByteArray describe(const QByteArray& frame)
+{
+    const uint8_t b3 = static_cast<uint8_t>(frame.at(3));
+    return hexBytes(frame) + " (" + codeName(b3 == LINK_MARKER ? static_cast<uint8_t>(frame.at(4)) : b3) + ")";
+}
+
+QByteArray ms(qint64 at)
+{
+    return "+" + QByteArray::number(at) + " ms";
+}
+}
+
+Replay::Replay(SerialLine* line, const Settings& settings, QObject* parent)
+    : QObject(parent), line(line), settings(settings)
+{
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, this, [this] { step(); });
+}
+
+bool Replay::load(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    struct Recorded {
+        double time;
+        QByteArray bytes;
+    };
+    QList<Recorded> readsAt;
+    QList<Recorded> writesAt;
+    // Long lines come in pieces; a category's pieces are joined before use.
+    QHash<QByteArray, QByteArray> pieces;
+    ReceiveStream written;
+    int lineNumber = 0;
+    while (!file.atEnd()) {
+        const QByteArray text = file.readLine();
+        ++lineNumber;
+        const QByteArray trimmed = text.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+            continue;
+        SavedLine saved;
+        if (!SavedLine::parse(text, &saved)) {
+            *error = QStringLiteral("%1:%2: not a line of a saved log (time, tab, line)").arg(path).arg(lineNumber);
+            return false;
+        }
+        LogLine log;
+        if (saved.isParentLine() || !LogLine::parse(saved.text, &log))
+            continue;
+        const bool isRead = log.category == "Uart READ";
+        if (!isRead && log.category != "Uart WRITE")
+            continue;
+        QByteArray& hexText = pieces[log.category];
+        hexText += log.message + ' ';
+        if (log.continued)
+            continue;
+        const QByteArray bytes = QByteArray::fromHex(hexText);
+        hexText.clear();
+        if (isRead) {
+            readsAt.append({saved.time, bytes});
+        } else {
+            // The driver writes whole frames, one a line; anything else would
+            // not be on the line either.
+            for (const QByteArray& frame : written.push(bytes))
+                writesAt.append({saved.time, frame});
+        }
+    }
+    if (writesAt.isEmpty()) {
+        *error = QStringLiteral("%1: no frame of the driver (Uart WRITE) to compare with").arg(path);
+        return false;
+    }
+    const double origin = writesAt.first().time;
+    auto offset = [&](double time) {
+        return qMax<qint64>(0, qRound64((time - origin) * 1000.0 / settings.speed));
+    };
+    for (const Recorded& r : readsAt)
+        reads.append({offset(r.time), r.bytes});
+    for (const Recorded& w : writesAt)
+        expected.append({offset(w.time), w.bytes});
+    endMs = expected.last().atMs;
+    if (!reads.isEmpty())
+        endMs = qMax(endMs, reads.last().atMs);
+    endMs += settings.toleranceMs;
+    return true;
+}
+
+void Replay::start()
+{
+    line->onRead = [this](const QByteArray& bytes) { driverBytes(bytes); };
+    QTimer::singleShot(kFirstFrameWaitMs, this, [this] {
+        if (running || done)
+            return;
+        summary.expected = expected.size();
+        summary.missing = expected.size();
+        differ("the driver wrote no frame within " + QByteArray::number(kFirstFrameWaitMs / 1000) + " s");
+        finish();
+    });
+}
+
+void Replay::driverBytes(const QByteArray& bytes)
+{
+    if (done)
+        return;
+    for (const QByteArray& frame : fromDriver.push(bytes)) {
+        if (!running) {
+            running = true;
+            clock.start();
+            summary.expected = expected.size();
+            printLine("replay origin");
+        }
+        const qint64 at = now();
+        printLine("rx " + hexBytes(frame));
+        // Frames whose time ran out go first, so a late frame is not taken
+        // for the one now due.
+        step();
+        if (done)
+            return;
+        driverFrame(frame, at);
+    }
+}
+
+void Replay::driverFrame(const QByteArray& frame, qint64 at)
+{
+    const int tol = settings.toleranceMs;
+    if (nextExpected >= expected.size()) {
+        ++summary.extra;
+        differ("the driver wrote " + describe(frame) + " at " + ms(at) + ", after the last recorded frame");
+        return;
+    }
+    const Chunk& head = expected.at(nextExpected);
+    if (head.bytes == frame) {
+        if (qAbs(at - head.atMs) <= tol) {
+            ++summary.matched;
+        } else {
+            ++summary.mistimed;
+            differ("frame " + QByteArray::number(nextExpected + 1) + " " + describe(frame) + " came at " + ms(at)
+                   + ", recorded at " + ms(head.atMs));
+        }
+        ++nextExpected;
+        return;
+    }
+    const int last = qMin(expected.size() - 1, nextExpected + kLookAhead);
+    for (int j = nextExpected + 1; j <= last; ++j) {
+        const Chunk& later = expected.at(j);
+        if (later.bytes != frame || qAbs(at - later.atMs) > tol)
+            continue;
+        differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
+               + ms(head.atMs) + ", the driver wrote " + describe(frame) + " at " + ms(at));
+        summary.missing += j - nextExpected;
+        ++summary.matched;
+        nextExpected = j + 1;
+        return;
+    }
+    ++summary.extra;
+    differ("frame " + QByteArray::number(nextExpected + 1) + ": recorded " + describe(head.bytes) + " at "
+           + ms(head.atMs) + ", the driver wrote " + describe(frame) + " at " + ms(at));
+}
+
+void Replay::step()
+{
+    if (!running || done)
+        return;
+    const qint64 at = now();
+    while (nextRead < reads.size() && reads.at(nextRead).atMs <= at) {
+        const QByteArray& bytes = reads.at(nextRead).bytes;
+        line->write(bytes);
+        printLine("tx " + hexBytes(bytes));
+        ++nextRead;
+    }
+    while (nextExpected < expected.size() && expected.at(nextExpected).atMs + settings.toleranceMs < at) {
+        const Chunk& head = expected.at(nextExpected);
+        differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
+               + ms(head.atMs) + ", nothing came within " + QByteArray::number(settings.toleranceMs) + " ms");
+        ++summary.missing;
+        ++nextExpected;
+    }
+    if (at >= endMs) {
+        finish();
+        return;
+    }
+    schedule();
+}
+
+void Replay::schedule()
+{
+    qint64 next = endMs;
+    if (nextRead < reads.size())
+        next = qMin(next, reads.at(nextRead).atMs);
+    if (nextExpected < expected.size())
+        next = qMin(next, expected.at(nextExpected).atMs + settings.toleranceMs + 1);
+    timer.start(static_cast<int>(qMax<qint64>(0, next - now())));
+}
+
+void Replay::differ(const QByteArray& text)
+{
+    if (summary.firstDifference.isEmpty())
+        summary.firstDifference = text;
+}
+
+void Replay::finish()
+{
+    if (done)
+        return;
+    done = true;
+    timer.stop();
+    if (onFinished)
+        onFinished(summary);
+}

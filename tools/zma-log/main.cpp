@@ -1,0 +1,147 @@
+// zma-log: reads the driver's UDP log (or a saved log) and prints it with the
+// serial frames decoded.
+
+#include "logdecoder.h"
+#include "loginput.h"
+#include "logoutput.h"
+#include "utils/signalwatcher.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+// How long a line may wait in a buffer: what a crash can lose of the save
+// file, and how late a line shows when stdout is not a terminal.
+constexpr int kFlushIntervalMs = 100;
+
+double now()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1e6;
+}
+
+void complain(const QString& text)
+{
+    fprintf(stderr, "zma-log: %s\n", text.toLocal8Bit().constData());
+}
+}
+
+int main(int argc, char* argv[])
+{
+    SignalWatcher::install();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("zma-log");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Prints zma-driver's log with the serial frames decoded: under each Uart WRITE\n"
+        "or Uart READ line, one line per frame (direction, receiver and sender address,\n"
+        "link or cmd mode, command, data, apartment of a dial, checksum), junk bytes,\n"
+        "and how many bytes wait for the rest of a frame split across reads.\n"
+        "By default it listens to the driver's log on UDP 127.0.0.1:20004.");
+    parser.addHelpOption();
+    const QCommandLineOption fileOpt("file", "Read a saved log or a plain log from FILE.", "FILE");
+    const QCommandLineOption stdinOpt("stdin", "Read a saved log or a plain log from stdin (also: -).");
+    const QCommandLineOption portOpt("port", "Listen on UDP 127.0.0.1:N (default 20004).", "N", "20004");
+    const QCommandLineOption rawOpt("raw", "Print the lines as they come, nothing decoded or joined.");
+    const QCommandLineOption saveOpt("save", "Also append every line read to FILE, with its receive time (saved-log format).", "FILE");
+    const QCommandLineOption onlyOpt("only",
+        "Show only lines of CATEGORY (repeatable): main, Controller, \"Uart WRITE\", \"Uart READ\", Console. "
+        "Other lines (a session's parent lines) are then left out.", "CATEGORY");
+    const QCommandLineOption noColorOpt("no-color", "No ANSI colours (the default when stdout is not a terminal).");
+    parser.addOptions({fileOpt, stdinOpt, portOpt, rawOpt, saveOpt, onlyOpt, noColorOpt});
+    parser.addPositionalArgument("-", "Read stdin, as --stdin.", "[-]");
+    parser.process(app);
+
+    const QStringList rest = parser.positionalArguments();
+    const bool fromStdin = parser.isSet(stdinOpt) || rest == QStringList{"-"};
+    if ((!rest.isEmpty() && rest != QStringList{"-"}) || (fromStdin && parser.isSet(fileOpt))
+        || ((fromStdin || parser.isSet(fileOpt)) && parser.isSet(portOpt))) {
+        complain("one input: UDP (--port), --file FILE or stdin; see --help");
+        return 2;
+    }
+    bool portOk = false;
+    const uint port = parser.value(portOpt).toUInt(&portOk);
+    if (!portOk || port == 0 || port > 65535) {
+        complain("--port needs a number from 1 to 65535");
+        return 2;
+    }
+
+    LogDecoder::Options options;
+    options.raw = parser.isSet(rawOpt);
+    options.colour = isatty(STDOUT_FILENO) && !parser.isSet(noColorOpt) && !getenv("NO_COLOR");
+    for (const QString& c : parser.values(onlyOpt))
+        options.only.append(c.toUtf8());
+
+    LogOutput output;
+    QString error;
+    if (parser.isSet(saveOpt) && !output.openSave(parser.value(saveOpt), &error)) {
+        complain(error);
+        return 1;
+    }
+    LogDecoder decoder(options);
+    // Lines of a file keep their saved time; the rest are stamped on arrival.
+    LogInput input([&](double time, const QByteArray& text) {
+        if (output.saving())
+            output.save(time > 0 ? time : now(), text);
+        decoder.decode(text, time, output.printBuffer());
+        output.written();
+    });
+
+    const bool udp = !fromStdin && !parser.isSet(fileOpt);
+    bool opened = false;
+    if (udp)
+        opened = input.listenUdp(static_cast<quint16>(port), &error);
+    else
+        opened = input.openStream(fromStdin ? QStringLiteral("-") : parser.value(fileOpt), &error);
+    if (!opened) {
+        complain(error);
+        return 1;
+    }
+    if (udp)
+        fprintf(stderr, "zma-log: listening on 127.0.0.1:%u (receive buffer %d KiB)\n", port,
+                input.receiveBufferBytes() / 1024);
+
+    // A terminal shows each wake-up's lines at once; a pipe or file gets them
+    // in large writes, at the latest kFlushIntervalMs after they came.
+    const bool interactive = isatty(STDOUT_FILENO);
+    QTimer flushTimer;
+    flushTimer.setSingleShot(true);
+    flushTimer.setInterval(kFlushIntervalMs);
+    auto flush = [&] {
+        output.flush();
+        if (output.stdoutGone())
+            QCoreApplication::quit();
+    };
+    QObject::connect(&flushTimer, &QTimer::timeout, flush);
+    QObject::connect(&input, &LogInput::batchDone, [&] {
+        if (output.stdoutGone())
+            QCoreApplication::quit();
+        else if (interactive)
+            flush();
+        else if (!flushTimer.isActive() && output.unflushed())
+            flushTimer.start();
+    });
+    QObject::connect(&input, &LogInput::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    SignalWatcher* watcher = SignalWatcher::start();
+    app.exec();
+    delete watcher;
+
+    output.flush();
+    if (!output.saveError().isEmpty())
+        complain(QStringLiteral("writing the save file failed: %1").arg(output.saveError()));
+    if (udp) {
+        fprintf(stderr, "zma-log: %lld lines received", static_cast<long long>(input.linesRead()));
+        if (input.kernelDrops() >= 0)
+            fprintf(stderr, ", %lld dropped by the kernel (receive buffer full)",
+                    static_cast<long long>(input.kernelDrops()));
+        fprintf(stderr, "\n");
+    }
+    return output.saveError().isEmpty() ? 0 : 1;
+}
