@@ -87,7 +87,7 @@ void TstSessions::replay()
     runner.start(QStringLiteral(ZMA_REPLAY_SESSION_PATH),
                  QStringList{"--tolerance", QString::number(zmatest::scaled(250))} + extraArgs + QStringList{path});
     QVERIFY(runner.waitForStarted(5000));
-    QVERIFY(runner.waitForFinished(120000));
+    QVERIFY(runner.waitForFinished(150000));
     const QByteArray output = runner.readAll();
     const bool passed = runner.exitStatus() == QProcess::NormalExit && runner.exitCode() == 0;
     QVERIFY2(passed == passes, output.constData());

@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 
@@ -47,9 +48,10 @@ int main(int argc, char** argv)
         return 2;
     }
     int code = 1;
+    // Queued: a failure may come before the event loop runs.
     auto done = [&code](int c) {
         code = c;
-        QCoreApplication::quit();
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     };
 
     if (parser.isSet(record)) {
@@ -83,8 +85,8 @@ int main(int argc, char** argv)
     s.verbose = parser.isSet(verbose);
     for (const QString& line : parser.values(leaveOut))
         s.leaveOut.append(line.toUtf8());
-    if (!speedOk || s.speed <= 0 || !toleranceOk || s.toleranceMs < 0) {
-        fprintf(stderr, "replay-session: --speed takes a number above 0, --tolerance milliseconds\n");
+    if (!speedOk || !(s.speed > 0 && s.speed <= 1000) || !toleranceOk || s.toleranceMs < 0) {
+        fprintf(stderr, "replay-session: --speed takes a number above 0 up to 1000, --tolerance milliseconds\n");
         return 2;
     }
     Session session;

@@ -11,12 +11,6 @@ bool Session::load(const QString& path, QString* error)
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
-    struct Timed {
-        double time;
-        QByteArray text;
-    };
-    QList<Timed> parent;
-    double origin = -1;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
         if (line.startsWith("# args:")) {
@@ -24,21 +18,8 @@ bool Session::load(const QString& path, QString* error)
             continue;
         }
         SavedLine saved;
-        if (line.startsWith('#') || !SavedLine::parse(line, &saved))
-            continue;
-        if (saved.isParentLine()) {
-            parent.append({saved.time, saved.parentLine()});
-            continue;
-        }
-        LogLine log;
-        if (origin < 0 && LogLine::parse(saved.text, &log) && log.category == "Uart WRITE")
-            origin = saved.time;
+        if (!line.startsWith('#') && SavedLine::parse(line, &saved) && saved.isParentLine())
+            parentLines.append({saved.time, saved.parentLine()});
     }
-    if (origin < 0) {
-        *error = QStringLiteral("%1: no frame of the driver (Uart WRITE) in it").arg(path);
-        return false;
-    }
-    for (const Timed& p : parent)
-        parentLines.append({qRound64((p.time - origin) * 1000.0), p.text});
     return true;
 }

@@ -3,16 +3,16 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
 #include <QStringList>
 
 // A recorded session: a saved driver log with the parent's console lines
-// beside it, and the driver's arguments in a "# args:" comment.
+// beside it, and the driver's arguments in a "# args:" comment. The log
+// itself is the simulator's to read.
 class Session
 {
 public:
     struct ParentLine {
-        qint64 atMs; // from the driver's first frame; negative before it
+        double time; // seconds since the epoch, as recorded
         QByteArray text;
     };
 

@@ -1,11 +1,19 @@
 #include "sessionplayer.h"
 
+#include <QElapsedTimer>
 #include <QProcessEnvironment>
 #include <cstdio>
 
 namespace {
 // A replay longer than this has hung somewhere.
-constexpr int kGuardMs = 180000;
+constexpr int kGuardMs = 120000;
+
+qint64 monotonicMs()
+{
+    QElapsedTimer now;
+    now.start();
+    return now.msecsSinceReference();
+}
 
 void say(const QByteArray& line)
 {
@@ -66,13 +74,21 @@ void SessionPlayer::simOutput()
     while ((eol = simPending.indexOf('\n')) >= 0) {
         const QByteArray line = simPending.left(eol);
         simPending.remove(0, eol + 1);
+        const QList<QByteArray> words = line.split(' ');
         if (line.startsWith("serial ")) {
-            startDriver(line.mid(7));
-        } else if (line == "replay origin") {
-            clock.start();
+            port = line.mid(7);
+        } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
+            recordedOrigin = words.at(3).toDouble();
+            for (const Session::ParentLine& p : session.parentLines)
+                lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
+            startDriver(port);
+        } else if (line.startsWith("replay origin ") && words.size() == 3) {
+            // The simulator's clock, not the time this line took to come.
+            originMonotonicMs = words.at(2).toLongLong();
             giveDue();
         }
-        if (settings.verbose || (line.startsWith("replay ") && line != "replay origin"))
+        const bool progress = line.startsWith("replay origin") || line.startsWith("replay session");
+        if (settings.verbose || (line.startsWith("replay ") && !progress))
             say(settings.verbose ? "sim: " + line : line);
     }
 }
@@ -104,21 +120,29 @@ void SessionPlayer::giveDue()
 {
     if (!driverStarted)
         return;
-    const qint64 now = clock.isValid() ? qRound64(clock.elapsed() * settings.speed) : -1;
+    const qint64 now = sinceOrigin();
     while (nextLine < session.parentLines.size()) {
-        const Session::ParentLine& line = session.parentLines.at(nextLine);
+        const qint64 at = lineAtMs.at(nextLine);
         // Before the first frame only what came before it in the session.
-        if (now < 0 ? line.atMs >= 0 : line.atMs > now)
+        if (now < 0 ? at >= 0 : at > now)
             break;
-        driver.write(line.text + '\n');
+        const QByteArray& text = session.parentLines.at(nextLine).text;
+        driver.write(text + '\n');
         if (settings.verbose)
-            say("parent: " + line.text);
+            say("parent: " + text);
         ++nextLine;
     }
-    if (clock.isValid() && nextLine < session.parentLines.size()) {
-        const qint64 dueMs = qRound64(session.parentLines.at(nextLine).atMs / settings.speed);
-        lineTimer.start(static_cast<int>(qMax<qint64>(0, dueMs - clock.elapsed())));
+    if (now >= 0 && nextLine < session.parentLines.size()) {
+        const qint64 waitMs = qRound64((lineAtMs.at(nextLine) - now) / settings.speed);
+        lineTimer.start(static_cast<int>(qBound<qint64>(0, waitMs, kGuardMs)));
     }
+}
+
+qint64 SessionPlayer::sinceOrigin() const
+{
+    if (originMonotonicMs < 0)
+        return -1;
+    return qRound64((monotonicMs() - originMonotonicMs) * settings.speed);
 }
 
 void SessionPlayer::end(int code)

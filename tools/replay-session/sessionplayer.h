@@ -3,7 +3,6 @@
 
 #include "session.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
@@ -35,6 +34,7 @@ private:
     void simOutput();
     void startDriver(const QByteArray& port);
     void giveDue();
+    qint64 sinceOrigin() const; // ms at replay speed; -1 before the origin
     void end(int code);
 
     Session session;
@@ -42,7 +42,10 @@ private:
     QProcess sim;
     QProcess driver;
     QByteArray simPending;
-    QElapsedTimer clock;
+    QByteArray port;
+    double recordedOrigin = 0;
+    qint64 originMonotonicMs = -1;
+    QList<qint64> lineAtMs; // each parent line's time from the recorded origin
     QTimer lineTimer;
     QTimer guard;
     int nextLine = 0;

@@ -12,9 +12,11 @@
 
 namespace {
 // zma-log must be listening before the driver's first line.
-constexpr int kListenerStartMs = 300;
+constexpr int kListenerWaitMs = 5000;
 // The log leaves the driver a tick at a time; its last lines need a moment.
 constexpr int kLogTailMs = 300;
+// Beyond the script's end: something hangs.
+constexpr int kGuardSlackMs = 30000;
 
 void say(const QByteArray& line)
 {
@@ -46,6 +48,8 @@ SessionRecorder::SessionRecorder(const Settings& settings, QObject* parent)
     stepTimer.setSingleShot(true);
     stepTimer.setTimerType(Qt::PreciseTimer);
     connect(&stepTimer, &QTimer::timeout, this, [this] { runDue(); });
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, this, [this] { fail("no end within the script's time and 30 s"); });
 }
 
 bool SessionRecorder::load(QString* error)
@@ -91,19 +95,55 @@ bool SessionRecorder::load(QString* error)
 
 void SessionRecorder::start()
 {
+    guard.start(static_cast<int>(steps.last().atMs) + kListenerWaitMs + kGuardSlackMs);
+    auto failedToStart = [this](QProcess* p, const QString& path) {
+        connect(p, &QProcess::errorOccurred, this, [this, path](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                fail("cannot start " + path.toLocal8Bit());
+        });
+    };
+    auto stoppedEarly = [this](QProcess* p, const QByteArray& name) {
+        connect(p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, [this, name] {
+            if (!stopping)
+                fail(name + " stopped before the end of the script");
+        });
+    };
+    failedToStart(&zmaLog, settings.zmaLogPath);
+    failedToStart(&sim, settings.simPath);
+    failedToStart(&driver, settings.driverPath);
+    stoppedEarly(&zmaLog, "zma-log");
+    stoppedEarly(&sim, "shield-sim");
+    stoppedEarly(&driver, "the driver");
+
     QFile::remove(settings.outPath + ".log");
     zmaLog.setStandardOutputFile(QProcess::nullDevice());
+    connect(&zmaLog, &QProcess::readyReadStandardError, this, [this] { zmaLogOutput(); });
     zmaLog.start(settings.zmaLogPath, {"--raw", "--save", settings.outPath + ".log"});
-    if (!zmaLog.waitForStarted(5000)) {
-        say("replay-session: cannot start " + settings.zmaLogPath.toLocal8Bit());
-        onFinished(1);
-        return;
-    }
-    QTimer::singleShot(kListenerStartMs, this, [this] {
-        connect(&sim, &QProcess::readyReadStandardOutput, this, [this] { simOutput(); });
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start(settings.simPath, QStringList());
+    QTimer::singleShot(kListenerWaitMs, this, [this] {
+        if (!listening)
+            fail("zma-log did not say it listens");
     });
+}
+
+void SessionRecorder::zmaLogOutput()
+{
+    zmaLogPending += zmaLog.readAllStandardError();
+    int eol;
+    while ((eol = zmaLogPending.indexOf('\n')) >= 0) {
+        const QByteArray line = zmaLogPending.left(eol);
+        zmaLogPending.remove(0, eol + 1);
+        fprintf(stderr, "%s\n", line.constData());
+        // "zma-log: N lines received, M dropped by the kernel ..."
+        const int dropped = line.indexOf(" dropped by the kernel");
+        if (dropped > 0)
+            kernelDropped = line.left(dropped).mid(line.lastIndexOf(' ', dropped - 1) + 1).toLongLong();
+        if (!listening && line.contains("listening on")) {
+            listening = true;
+            connect(&sim, &QProcess::readyReadStandardOutput, this, [this] { simOutput(); });
+            sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            sim.start(settings.simPath, QStringList());
+        }
+    }
 }
 
 void SessionRecorder::simOutput()
@@ -175,18 +215,39 @@ void SessionRecorder::stop()
     if (stopping)
         return;
     stopping = true;
+    stepTimer.stop();
+    guard.stop();
     finishProcess(&driver);
     QThread::msleep(kLogTailMs);
     finishProcess(&zmaLog);
+    zmaLogOutput();
     sim.write("quit\n");
     sim.closeWriteChannel();
     if (!sim.waitForFinished(3000))
         finishProcess(&sim);
     QString error;
-    const bool written = writeSession(&error);
+    bool written = false;
+    if (kernelDropped != 0)
+        error = QStringLiteral("zma-log lost log lines (or did not say): no session written");
+    else
+        written = writeSession(&error);
     if (!written)
         say("replay-session: " + error.toLocal8Bit());
     onFinished(written ? 0 : 1);
+}
+
+void SessionRecorder::fail(const QByteArray& why)
+{
+    if (stopping)
+        return;
+    stopping = true;
+    stepTimer.stop();
+    guard.stop();
+    say("replay-session: " + why + "; no session written");
+    for (QProcess* p : {&driver, &sim, &zmaLog})
+        finishProcess(p);
+    QFile::remove(settings.outPath + ".log");
+    onFinished(1);
 }
 
 bool SessionRecorder::writeSession(QString* error)
@@ -211,6 +272,15 @@ bool SessionRecorder::writeSession(QString* error)
     for (const QByteArray& raw : beside)
         take(raw);
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.time < b.time; });
+    const bool anyFrame = std::any_of(lines.begin(), lines.end(), [](const Line& line) {
+        SavedLine saved;
+        LogLine log;
+        return SavedLine::parse(line.text, &saved) && LogLine::parse(saved.text, &log) && log.category == "Uart WRITE";
+    });
+    if (!anyFrame) {
+        *error = QStringLiteral("the log holds no frame of the driver: no session written");
+        return false;
+    }
 
     QFile out(settings.outPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

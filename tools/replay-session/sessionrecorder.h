@@ -42,6 +42,8 @@ private:
     void startDriver(const QByteArray& port);
     void runDue();
     void stop();
+    void fail(const QByteArray& why);
+    void zmaLogOutput();
     bool writeSession(QString* error);
     void note(const QByteArray& prefix, const QByteArray& text);
 
@@ -54,9 +56,13 @@ private:
     QProcess driver;
     QByteArray simPending;
     QByteArray driverPending;
+    QByteArray zmaLogPending;
+    qint64 kernelDropped = -1; // as zma-log reports at its exit
     QList<QByteArray> beside; // the parent's and the driver's lines, saved
     QElapsedTimer clock;
     QTimer stepTimer;
+    QTimer guard;
+    bool listening = false;
     bool stopping = false;
 };
 

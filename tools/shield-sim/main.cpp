@@ -87,14 +87,18 @@ int runReplay(const Options& opts, SerialLine& serial)
     replay.onFinished = [&code](const Replay::Summary& s) {
         printLine("replay frames " + QByteArray::number(s.expected) + " matched " + QByteArray::number(s.matched)
                   + " missing " + QByteArray::number(s.missing) + " extra " + QByteArray::number(s.extra)
-                  + " mistimed " + QByteArray::number(s.mistimed));
+                  + " mistimed " + QByteArray::number(s.mistimed) + " junk " + QByteArray::number(s.junkBytes));
         if (!s.firstDifference.isEmpty())
             printLine("replay first difference: " + s.firstDifference);
         printLine(s.passed() ? "replay passed" : "replay FAILED");
         code = s.passed() ? 0 : 1;
         QCoreApplication::quit();
     };
+    // A runner giving the parent's lines counts their times from these two.
+    replay.onOrigin = [&replay] { printLine("replay origin " + QByteArray::number(replay.originMonotonicMs())); };
     printLine("serial " + serial.portPath());
+    printLine("replay session origin " + QByteArray::number(replay.recordedOrigin(), 'f', 6) + " frames "
+              + QByteArray::number(replay.expectedFrames()) + " chunks " + QByteArray::number(replay.chunksToSend()));
     serial.start();
     replay.start();
     // A signal ends it without a verdict.

@@ -65,10 +65,12 @@ const char kUsage[] =
     "  tx HEX NAME        bytes written to the driver (NAME raw for raw)\n"
     "  state idle | state ringing N | state talking N   (at start, on change)\n"
     "  spi connected | spi disconnected | spi blocks N\n"
-    "With --replay: serial PATH, then \"replay origin\" at the driver's first\n"
-    "frame, rx/tx lines, and at the end \"replay frames N matched N missing N\n"
-    "extra N mistimed N\", \"replay first difference: ...\" if any, and\n"
-    "\"replay passed\" or \"replay FAILED\".\n";
+    "With --replay: serial PATH; \"replay session origin T frames N chunks N\"\n"
+    "(T: the recorded time of the driver's first frame, seconds since the epoch);\n"
+    "\"replay origin MS\" when the driver's first frame comes (MS: the monotonic\n"
+    "clock, milliseconds); rx/tx lines; at the end \"replay frames N matched N\n"
+    "missing N extra N mistimed N junk N\", \"replay first difference: ...\" if\n"
+    "any, and \"replay passed\" or \"replay FAILED\".\n";
 
 int bad(const QString& text)
 {
@@ -147,7 +149,7 @@ int Options::parse(const QStringList& args)
         if (opt == QLatin1String("--speed")) {
             bool fine = false;
             const double n = take() ? value.toDouble(&fine) : 0.0;
-            if (!fine || n <= 0 || n > 1000)
+            if (!fine || !(n > 0 && n <= 1000))
                 return bad(QStringLiteral("--speed: need a number above 0, at most 1000"));
             speed = n;
             continue;

@@ -11,7 +11,7 @@
 
 namespace {
 // Waiting this long for the driver's first frame means it is not there.
-constexpr int kFirstFrameWaitMs = 10000;
+constexpr int kFirstFrameWaitMs = 30000;
 // How far ahead a frame may be found when the ones before it never came.
 constexpr int kLookAhead = 3;
 
@@ -45,9 +45,11 @@ bool Replay::load(const QString& path, QString* error)
     struct Recorded {
         double time;
         QByteArray bytes;
+        int after;
     };
     QList<Recorded> readsAt;
     QList<Recorded> writesAt;
+    double lastTime = 0;
     // Long lines come in pieces; a category's pieces are joined before use.
     QHash<QByteArray, QByteArray> pieces;
     ReceiveStream written;
@@ -63,6 +65,7 @@ bool Replay::load(const QString& path, QString* error)
             *error = QStringLiteral("%1:%2: not a line of a saved log (time, tab, line)").arg(path).arg(lineNumber);
             return false;
         }
+        lastTime = qMax(lastTime, saved.time);
         LogLine log;
         if (saved.isParentLine() || !LogLine::parse(saved.text, &log))
             continue;
@@ -76,30 +79,34 @@ bool Replay::load(const QString& path, QString* error)
         const QByteArray bytes = QByteArray::fromHex(hexText);
         hexText.clear();
         if (isRead) {
-            readsAt.append({saved.time, bytes});
+            readsAt.append({saved.time, bytes, writesAt.size() - 1});
         } else {
             // The driver writes whole frames, one a line; anything else would
             // not be on the line either.
             for (const QByteArray& frame : written.push(bytes))
-                writesAt.append({saved.time, frame});
+                writesAt.append({saved.time, frame, -1});
         }
     }
     if (writesAt.isEmpty()) {
         *error = QStringLiteral("%1: no frame of the driver (Uart WRITE) to compare with").arg(path);
         return false;
     }
-    const double origin = writesAt.first().time;
-    auto offset = [&](double time) {
+    origin = writesAt.first().time;
+    auto offset = [this](double time) {
         return qMax<qint64>(0, qRound64((time - origin) * 1000.0 / settings.speed));
     };
-    for (const Recorded& r : readsAt)
-        reads.append({offset(r.time), r.bytes});
     for (const Recorded& w : writesAt)
         expected.append({offset(w.time), w.bytes});
-    endMs = expected.last().atMs;
+    for (const Recorded& r : readsAt) {
+        const qint64 gap = r.after < 0 ? 0 : qRound64((r.time - writesAt.at(r.after).time) * 1000.0 / settings.speed);
+        reads.append({offset(r.time), r.bytes, r.after, gap});
+    }
+    qint64 lastEvent = expected.last().atMs;
     if (!reads.isEmpty())
-        endMs = qMax(endMs, reads.last().atMs);
-    endMs += settings.toleranceMs;
+        lastEvent = qMax(lastEvent, reads.last().atMs);
+    // Up to the end of the recording: a repeat after the last exchange
+    // counts too.
+    endMs = qMax(lastEvent + settings.toleranceMs, offset(lastTime));
     return true;
 }
 
@@ -120,12 +127,15 @@ void Replay::driverBytes(const QByteArray& bytes)
 {
     if (done)
         return;
-    for (const QByteArray& frame : fromDriver.push(bytes)) {
+    const int pendingBefore = fromDriver.pending();
+    const QList<QByteArray> frames = fromDriver.push(bytes);
+    for (const QByteArray& frame : frames) {
         if (!running) {
             running = true;
             clock.start();
             summary.expected = expected.size();
-            printLine("replay origin");
+            if (onOrigin)
+                onOrigin();
         }
         const qint64 at = now();
         printLine("rx " + hexBytes(frame));
@@ -136,6 +146,21 @@ void Replay::driverBytes(const QByteArray& bytes)
             return;
         driverFrame(frame, at);
     }
+    // What the stream skipped: bytes in no valid frame.
+    const qint64 junk = pendingBefore + bytes.size() - qint64(frames.size()) * FRAME_SIZE - fromDriver.pending();
+    if (junk > 0) {
+        summary.junkBytes += junk;
+        differ("the driver wrote " + QByteArray::number(junk) + " bytes outside any valid frame at "
+               + ms(running ? now() : 0));
+    }
+    if (running)
+        schedule();
+}
+
+void Replay::settle(int index, qint64 cameAtMs)
+{
+    expected[index].settled = true;
+    expected[index].cameAtMs = cameAtMs;
 }
 
 void Replay::driverFrame(const QByteArray& frame, qint64 at)
@@ -146,7 +171,7 @@ void Replay::driverFrame(const QByteArray& frame, qint64 at)
         differ("the driver wrote " + describe(frame) + " at " + ms(at) + ", after the last recorded frame");
         return;
     }
-    const Chunk& head = expected.at(nextExpected);
+    const Expected& head = expected.at(nextExpected);
     if (head.bytes == frame) {
         if (qAbs(at - head.atMs) <= tol) {
             ++summary.matched;
@@ -155,19 +180,21 @@ void Replay::driverFrame(const QByteArray& frame, qint64 at)
             differ("frame " + QByteArray::number(nextExpected + 1) + " " + describe(frame) + " came at " + ms(at)
                    + ", recorded at " + ms(head.atMs));
         }
-        ++nextExpected;
+        settle(nextExpected++, at);
         return;
     }
     const int last = qMin(expected.size() - 1, nextExpected + kLookAhead);
     for (int j = nextExpected + 1; j <= last; ++j) {
-        const Chunk& later = expected.at(j);
+        const Expected& later = expected.at(j);
         if (later.bytes != frame || qAbs(at - later.atMs) > tol)
             continue;
         differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
                + ms(head.atMs) + ", the driver wrote " + describe(frame) + " at " + ms(at));
         summary.missing += j - nextExpected;
         ++summary.matched;
-        nextExpected = j + 1;
+        while (nextExpected < j)
+            settle(nextExpected++, -1);
+        settle(nextExpected++, at);
         return;
     }
     ++summary.extra;
@@ -175,23 +202,38 @@ void Replay::driverFrame(const QByteArray& frame, qint64 at)
            + ms(head.atMs) + ", the driver wrote " + describe(frame) + " at " + ms(at));
 }
 
+qint64 Replay::dueAt(const Chunk& chunk) const
+{
+    if (chunk.after < 0)
+        return chunk.atMs;
+    const Expected& before = expected.at(chunk.after);
+    if (!before.settled)
+        return -1;
+    if (before.cameAtMs < 0)
+        return chunk.atMs;
+    return qMax(chunk.atMs, before.cameAtMs + chunk.gapMs);
+}
+
 void Replay::step()
 {
     if (!running || done)
         return;
     const qint64 at = now();
-    while (nextRead < reads.size() && reads.at(nextRead).atMs <= at) {
+    while (nextExpected < expected.size() && expected.at(nextExpected).atMs + settings.toleranceMs < at) {
+        const Expected& head = expected.at(nextExpected);
+        differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
+               + ms(head.atMs) + ", nothing came within " + QByteArray::number(settings.toleranceMs) + " ms");
+        ++summary.missing;
+        settle(nextExpected++, -1);
+    }
+    while (nextRead < reads.size()) {
+        const qint64 due = dueAt(reads.at(nextRead));
+        if (due < 0 || due > at)
+            break;
         const QByteArray& bytes = reads.at(nextRead).bytes;
         line->write(bytes);
         printLine("tx " + hexBytes(bytes));
         ++nextRead;
-    }
-    while (nextExpected < expected.size() && expected.at(nextExpected).atMs + settings.toleranceMs < at) {
-        const Chunk& head = expected.at(nextExpected);
-        differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
-               + ms(head.atMs) + ", nothing came within " + QByteArray::number(settings.toleranceMs) + " ms");
-        ++summary.missing;
-        ++nextExpected;
     }
     if (at >= endMs) {
         finish();
@@ -202,12 +244,17 @@ void Replay::step()
 
 void Replay::schedule()
 {
+    if (done)
+        return;
     qint64 next = endMs;
-    if (nextRead < reads.size())
-        next = qMin(next, reads.at(nextRead).atMs);
+    if (nextRead < reads.size()) {
+        const qint64 due = dueAt(reads.at(nextRead));
+        if (due >= 0)
+            next = qMin(next, due);
+    }
     if (nextExpected < expected.size())
         next = qMin(next, expected.at(nextExpected).atMs + settings.toleranceMs + 1);
-    timer.start(static_cast<int>(qMax<qint64>(0, next - now())));
+    timer.start(static_cast<int>(qBound<qint64>(0, next - now(), 24 * 3600 * 1000)));
 }
 
 void Replay::differ(const QByteArray& text)

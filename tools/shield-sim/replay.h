@@ -17,6 +17,9 @@ class SerialLine;
 // frames the driver writes with the recorded ones, in order and in time.
 // The clock starts at the driver's first frame, which stands for the first
 // recorded one: the driver's start-up takes a different time on every run.
+// What the shield sent after a frame of the driver goes out that long after
+// the driver's frame really came (never before its recorded time), so an
+// answer never overtakes the command it answers.
 class Replay : public QObject
 {
 public:
@@ -31,8 +34,9 @@ public:
         int missing = 0;
         int extra = 0;
         int mistimed = 0;
+        qint64 junkBytes = 0;
         QByteArray firstDifference;
-        bool passed() const { return missing == 0 && extra == 0 && mistimed == 0; }
+        bool passed() const { return missing == 0 && extra == 0 && mistimed == 0 && junkBytes == 0; }
     };
 
     Replay(SerialLine* line, const Settings& settings, QObject* parent = nullptr);
@@ -42,20 +46,35 @@ public:
     void start();
     int expectedFrames() const { return expected.size(); }
     int chunksToSend() const { return reads.size(); }
+    // The receive time of the first recorded frame, seconds since the epoch.
+    double recordedOrigin() const { return origin; }
+    // When the driver's first frame came, on the monotonic clock (ms).
+    qint64 originMonotonicMs() const { return clock.msecsSinceReference(); }
 
-    // Called once, when the replay is over.
+    // Called once the driver's first frame is here, and once when it is over.
+    std::function<void()> onOrigin;
     std::function<void(const Summary&)> onFinished;
 
 private:
-    struct Chunk {
+    struct Expected {
         qint64 atMs; // since the first recorded frame, at replay speed
         QByteArray bytes;
+        qint64 cameAtMs = -1; // when the driver wrote it; -1 not (yet)
+        bool settled = false; // matched, or given up as missing
+    };
+    struct Chunk {
+        qint64 atMs;
+        QByteArray bytes;
+        int after = -1; // the last recorded frame of the driver before it
+        qint64 gapMs = 0; // how long after that frame
     };
 
     void driverBytes(const QByteArray& bytes);
     void driverFrame(const QByteArray& frame, qint64 atMs);
+    qint64 dueAt(const Chunk& chunk) const; // -1: not yet known
     void step();
     void schedule();
+    void settle(int index, qint64 cameAtMs);
     void differ(const QByteArray& text);
     void finish();
     qint64 now() const { return clock.elapsed(); }
@@ -63,7 +82,8 @@ private:
     SerialLine* line;
     Settings settings;
     QList<Chunk> reads;
-    QList<Chunk> expected;
+    QList<Expected> expected;
+    double origin = 0;
     int nextRead = 0;
     int nextExpected = 0;
     qint64 endMs = 0;

@@ -182,6 +182,13 @@ void LogInput::streamBytes(const char* data, qint64 size)
             sink(0, line);
     }
     partial.append(data + from, static_cast<int>(size - from));
+    // Log lines are at most 8 KiB: a stream without line ends is not a log,
+    // and must not grow without end. Its bytes go out as a line of their own.
+    if (partial.size() > kMaxLineBytes) {
+        ++lines;
+        sink(0, partial);
+        partial.clear();
+    }
 }
 
 void LogInput::endOfStream()

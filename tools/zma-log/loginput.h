@@ -50,6 +50,7 @@ private:
     bool ownsFd = false;
     bool regularFile = false;
     QSocketNotifier* notifier = nullptr;
+    static constexpr int kMaxLineBytes = 1 << 20;
     QByteArray partial; // a stream's unfinished last line
     QByteArray buffer;
     int rcvbuf = 0;
