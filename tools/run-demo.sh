@@ -4,10 +4,21 @@
 # for its commands and a log file for what it sees and sends.
 set -euo pipefail
 
+# zma-driver-demo, which the zma-driver-sim package installs, is this script
+# with sim_libdir set when it is built: the programs are then beside it and
+# the stand-in board library in that private directory (relative to them).
+sim_libdir=
+prog=run-demo
+[ -z "$sim_libdir" ] || prog=zma-driver-demo
+
 usage() {
+  if [ -n "$sim_libdir" ]; then
+    echo "usage: $prog [--ic N] [-- DRIVER_ARGS...]"
+  else
+    echo "usage: $0 [BUILD_DIR] [--ic N] [-- DRIVER_ARGS...]"
+    echo "  BUILD_DIR   the CMake build directory (default ./build)"
+  fi
   cat <<EOF
-usage: $0 [BUILD_DIR] [--ic N] [-- DRIVER_ARGS...]
-  BUILD_DIR   the CMake build directory (default ./build)
   --ic N      intercom code for the driver, passed as -ic N (default 102)
   -- ARGS     further arguments for zma-driver, passed on as they are
 EOF
@@ -25,18 +36,34 @@ while [ $# -gt 0 ]; do
       ic=$2; shift 2 ;;
     --ic=*) ic=${1#--ic=}; shift ;;
     --) shift; driver_args=("$@"); break ;;
-    -*) echo "run-demo: unknown option $1" >&2; usage >&2; exit 2 ;;
+    -*) echo "$prog: unknown option $1" >&2; usage >&2; exit 2 ;;
     *)
-      [ "$build_given" = 0 ] || { usage >&2; exit 2; }
+      { [ "$build_given" = 0 ] && [ -z "$sim_libdir" ]; } || { usage >&2; exit 2; }
       build=$1; build_given=1; shift ;;
   esac
 done
 
-sim=$build/tools/shield-sim
-driver=$build/zma-driver
+board_env=()
+if [ -n "$sim_libdir" ]; then
+  here=$(dirname "$(readlink -f "$0")")
+  sim=$here/shield-sim
+  driver=$here/zma-driver
+  # Only the driver is started with it: the vendor's library, if this
+  # machine has one, is never shadowed for anything else.
+  board_env=("LD_LIBRARY_PATH=$here/$sim_libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}")
+  if [ ! -e "$here/$sim_libdir/libzq-board-korvel-2023.so.1" ]; then
+    echo "$prog: no stand-in board library in $here/$sim_libdir" >&2
+    exit 1
+  fi
+  hint="install zma-driver and zma-driver-sim"
+else
+  sim=$build/tools/shield-sim
+  driver=$build/zma-driver
+  hint="build first: cmake --build $build --target zma-driver shield-sim"
+fi
 for exe in "$sim" "$driver"; do
   if [ ! -x "$exe" ]; then
-    echo "run-demo: no $exe; build first: cmake --build $build --target zma-driver shield-sim" >&2
+    echo "$prog: no $exe; $hint" >&2
     exit 1
   fi
 done
@@ -61,7 +88,7 @@ cleanup() {
   fi
   exec {sim_in}>&- || true
   rm -f "$tmp/sim.in"
-  echo "run-demo: log and recording kept in $tmp (remove with: rm -rf $tmp)" >&2
+  echo "$prog: log and recording kept in $tmp (remove with: rm -rf $tmp)" >&2
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -77,14 +104,14 @@ for _ in $(seq 100); do
   [ -L "$tmp/ttyShield" ] && [ -S "$tmp/spi.sock" ] && break
   if ! kill -0 "$sim_pid" 2>/dev/null; then
     sim_pid=
-    echo "run-demo: shield-sim did not start:" >&2
+    echo "$prog: shield-sim did not start:" >&2
     cat "$tmp/sim.log" >&2
     exit 1
   fi
   sleep 0.1
 done
 if [ ! -L "$tmp/ttyShield" ]; then
-  echo "run-demo: shield-sim did not create $tmp/ttyShield" >&2
+  echo "$prog: shield-sim did not create $tmp/ttyShield" >&2
   exit 1
 fi
 
@@ -105,7 +132,7 @@ EOF
 # Started asynchronously with the terminal as its input, so that a signal to
 # this script is handled at once (bash runs traps only between commands) and
 # the trap can stop the driver too. Ctrl-C reaches this script, which ends it.
-ZQ_BOARD_SERIAL="$tmp/ttyShield" ZQ_BOARD_SPI="$tmp/spi.sock" \
+env "${board_env[@]}" ZQ_BOARD_SERIAL="$tmp/ttyShield" ZQ_BOARD_SPI="$tmp/spi.sock" \
   "$driver" -ic "$ic" "${driver_args[@]}" <&0 {sim_in}>&- &
 driver_pid=$!
 rc=0

@@ -1,0 +1,116 @@
+# Debian packages (cpack -G DEB in the build directory):
+#   zma-driver      the driver alone; on the board the vendor's library
+#                   provides libzq-board-korvel-2023.so.1
+#   zma-driver-sim  what runs it without the board: the stand-in library in
+#                   a private directory, shield-sim and zma-driver-demo
+# The Depends lines come from dpkg-shlibdeps at packaging time.
+
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME driver)
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(ZMA_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
+else()
+  set(ZMA_LIBDIR lib)
+endif()
+# Never in the loader's path: it must not shadow the vendor's library.
+set(ZMA_SIM_LIBDIR ${ZMA_LIBDIR}/zma-driver-sim)
+
+# Debian architecture of the packages, from the compiler's target.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(ZMA_DEB_ARCH arm64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  set(ZMA_DEB_ARCH amd64)
+else()
+  set(ZMA_DEB_ARCH ${CMAKE_SYSTEM_PROCESSOR})
+endif()
+
+set(ZMA_DEB_VERSION ${PROJECT_VERSION}-1)
+set(_pkg ${CMAKE_BINARY_DIR}/packaging)
+
+# The launcher: tools/run-demo.sh with the stand-in's directory filled in.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/run-demo.sh)
+file(READ ${PROJECT_SOURCE_DIR}/tools/run-demo.sh _demo)
+string(REPLACE "\nsim_libdir=\n" "\nsim_libdir=../${ZMA_SIM_LIBDIR}\n" _demo "${_demo}")
+file(WRITE ${_pkg}/zma-driver-demo "${_demo}")
+
+# Compressed man pages and changelog, as Debian wants them.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog ${_pkg}/changelog.Debian @ONLY)
+set(_gz_outputs)
+foreach(_src
+    ${PROJECT_SOURCE_DIR}/docs/man/zma-driver.8
+    ${PROJECT_SOURCE_DIR}/docs/man/shield-sim.1
+    ${PROJECT_SOURCE_DIR}/docs/man/zma-driver-demo.1
+    ${_pkg}/changelog.Debian)
+  get_filename_component(_name ${_src} NAME)
+  add_custom_command(OUTPUT ${_pkg}/${_name}.gz
+    COMMAND gzip -9n -c ${_src} > ${_pkg}/${_name}.gz
+    DEPENDS ${_src} VERBATIM)
+  list(APPEND _gz_outputs ${_pkg}/${_name}.gz)
+endforeach()
+add_custom_target(zma_package_files ALL DEPENDS ${_gz_outputs})
+
+set(_lib_perms OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+foreach(_component driver sim)
+  if(_component STREQUAL driver)
+    set(_doc share/doc/zma-driver)
+  else()
+    set(_doc share/doc/zma-driver-sim)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${_doc}
+    PERMISSIONS ${_lib_perms} COMPONENT ${_component})
+  install(FILES ${_pkg}/changelog.Debian.gz DESTINATION ${_doc}
+    PERMISSIONS ${_lib_perms} COMPONENT ${_component})
+endforeach()
+
+install(TARGETS zma-driver RUNTIME DESTINATION bin COMPONENT driver)
+install(FILES ${_pkg}/zma-driver.8.gz DESTINATION share/man/man8 PERMISSIONS ${_lib_perms} COMPONENT driver)
+
+install(TARGETS zq_board LIBRARY DESTINATION ${ZMA_SIM_LIBDIR} NAMELINK_SKIP
+  PERMISSIONS ${_lib_perms} COMPONENT sim)
+install(TARGETS shield-sim RUNTIME DESTINATION bin COMPONENT sim)
+install(PROGRAMS ${_pkg}/zma-driver-demo DESTINATION bin COMPONENT sim)
+install(FILES ${_pkg}/shield-sim.1.gz ${_pkg}/zma-driver-demo.1.gz DESTINATION share/man/man1
+  PERMISSIONS ${_lib_perms} COMPONENT sim)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zma-driver)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL driver sim)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ZMA_DEB_ARCH})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ZMA driver team <zma-driver@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_DRIVER_PACKAGE_NAME zma-driver)
+set(CPACK_DEBIAN_SIM_PACKAGE_NAME zma-driver-sim)
+set(CPACK_COMPONENT_DRIVER_DESCRIPTION "driver process of the apartment-intercom adapter
+zma-driver runs on the adapter's board and talks to its microcontroller
+(the shield) over a serial line and SPI. Its parent process gives it
+commands as text lines on stdin and reads status lines on stdout; audio
+goes to and from the parent as UDP datagrams on loopback (ports 20003 and
+20002), and the log as UDP datagrams to port 20004.
+
+The driver links against libzq-board-korvel-2023.so.1, the board
+vendor's library, which this package does not contain: on the board the
+vendor's package provides it. To run the driver without the board,
+install zma-driver-sim.")
+set(CPACK_COMPONENT_SIM_DESCRIPTION "zma-driver without the board: stand-in library and simulated shield
+Runs zma-driver on a machine without the adapter's board. It holds a
+stand-in for the board vendor's library, kept in a private directory so
+that it never shadows the vendor's library; shield-sim, a simulated shield
+on a pseudo-terminal and a Unix socket, which can also replay a recorded
+session and compare the driver's frames; and zma-driver-demo, which starts
+both with the driver on the terminal.")
+set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "zma-driver (= ${ZMA_DEB_VERSION})")
+# dpkg-shlibdeps runs from the project file: the board library comes from
+# no Debian package, so its missing information must not stop it.
+set(ZMA_SHLIBDEPS_DRIVER ${CMAKE_BINARY_DIR}/zma-driver)
+set(ZMA_SHLIBDEPS_SIM ${CMAKE_BINARY_DIR}/tools/shield-sim)
+# dpkg-shlibdeps wants a control file to read.
+file(WRITE ${_pkg}/debian/control "Source: zma-driver\n\nPackage: zma-driver\nArchitecture: any\n")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/cpack-project.cmake.in ${_pkg}/cpack-project.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${_pkg}/cpack-project.cmake)
+include(CPack)
