@@ -82,10 +82,14 @@ void TstSessions::replay()
         QVERIFY2(!path.isEmpty(), "the session has no such line to remove");
     }
 
-    QProcess runner;
+    zmatest::ChildProcess runner;
     runner.setProcessChannelMode(QProcess::MergedChannels);
-    runner.start(QStringLiteral(ZMA_REPLAY_SESSION_PATH),
-                 QStringList{"--tolerance", QString::number(zmatest::scaled(250))} + extraArgs + QStringList{path});
+    QStringList args{"--tolerance", QString::number(zmatest::scaled(250))};
+    // The runner starts the simulator and the driver: behind the same
+    // emulator, given as the command line it reads the same way.
+    if (!zmatest::emulator().isEmpty())
+        args << "--emulator" << qEnvironmentVariable("ZMA_TEST_EMULATOR");
+    zmatest::startProgram(runner, QStringLiteral(ZMA_REPLAY_SESSION_PATH), args + extraArgs + QStringList{path});
     QVERIFY(runner.waitForStarted(5000));
     QVERIFY(runner.waitForFinished(150000));
     const QByteArray output = runner.readAll();

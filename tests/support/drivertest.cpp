@@ -21,6 +21,26 @@ double timeScale()
     return scale;
 }
 
+QStringList emulator()
+{
+    static const QStringList words = QProcess::splitCommand(qEnvironmentVariable("ZMA_TEST_EMULATOR"));
+    return words;
+}
+
+void startProgram(ChildProcess& proc, const QString& program, const QStringList& args)
+{
+    const QStringList emu = emulator();
+    if (emu.isEmpty())
+        proc.start(program, args);
+    else
+        proc.start(emu.first(), emu.mid(1) + QStringList{program} + args);
+}
+
+bool rssIsMeaningful()
+{
+    return !kSanitized && emulator().isEmpty();
+}
+
 bool waitUntil(const std::function<bool()>& cond, int timeoutMs, const std::function<void()>& pump)
 {
     QElapsedTimer t;
@@ -277,7 +297,7 @@ DriverProcess::~DriverProcess()
 bool DriverProcess::start(const QStringList& args)
 {
     proc.setProcessEnvironment(env);
-    proc.start(QStringLiteral(ZMA_DRIVER_PATH), args);
+    startProgram(proc, QStringLiteral(ZMA_DRIVER_PATH), args);
     return proc.waitForStarted(5000);
 }
 

@@ -16,25 +16,33 @@
 
 namespace zmatest {
 
+// The emulator every program a test starts runs under (ZMA_TEST_EMULATOR,
+// set by the build when the tests are cross-built: qemu-user, as there may
+// be no binfmt_misc to run a foreign program directly), split into words;
+// empty when programs run natively.
+QStringList emulator();
+
 // Under a sanitizer freed memory waits in quarantine and shadow memory
-// grows, so the driver's RSS says nothing about what it holds: memory bounds
-// are not checked then.
+// grows, and under an emulator the RSS is the emulator's (its translated
+// code included), so the driver's RSS says nothing about what it holds:
+// memory bounds are not checked then.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kRssIsMeaningful = false;
+constexpr bool kSanitized = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kRssIsMeaningful = false;
+constexpr bool kSanitized = true;
 #else
-constexpr bool kRssIsMeaningful = true;
+constexpr bool kSanitized = false;
 #endif
 #else
-constexpr bool kRssIsMeaningful = true;
+constexpr bool kSanitized = false;
 #endif
+bool rssIsMeaningful();
 
 // Where the driver runs slower than natively (a sanitizer, an emulator),
 // ZMA_TEST_TIME_SCALE (a factor, default 1) stretches the time bounds that
-// only hold natively; bounds that wait for something to happen are generous
-// already.
+// only hold natively, and the waits for what must happen eventually (a
+// million lines take ten times as long under qemu-user).
 double timeScale();
 inline int scaled(int ms) { return int(ms * timeScale()); }
 
@@ -129,6 +137,13 @@ protected:
             setup();
     }
 };
+
+// Starts program with args, behind the emulator when there is one: the one
+// place where tests start programs. A ChildProcess, because Qt starts a plain
+// QProcess with clone(CLONE_PIDFD), which qemu-user refuses (QTBUG-98951),
+// and a subclass that overrides setupChildProcess() with fork(), which works
+// natively and under the emulator alike.
+void startProgram(ChildProcess& proc, const QString& program, const QStringList& args);
 
 // A pipe whose write end becomes one of the driver's descriptors and whose
 // read end the test reads only when it chooses: a reader that stops.

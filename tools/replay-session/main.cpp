@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -38,8 +39,12 @@ int main(int argc, char** argv)
                                  QDir(here).filePath("shield-sim"));
     const QCommandLineOption zmaLog("zma-log", "the log reader (default: zma-log beside this)", "PATH",
                                     QDir(here).filePath("zma-log"));
+    const QCommandLineOption emulator("emulator",
+                                      "run the simulator and the driver behind CMD (e.g. qemu-aarch64-static, "
+                                      "for a build for the board); replays only",
+                                      "CMD");
     const QCommandLineOption verbose({"v", "verbose"}, "show every line of the simulator, the driver and the parent");
-    parser.addOptions({record, speed, tolerance, leaveOut, driver, sim, zmaLog, verbose});
+    parser.addOptions({record, speed, tolerance, leaveOut, driver, sim, zmaLog, emulator, verbose});
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
@@ -55,6 +60,11 @@ int main(int argc, char** argv)
     };
 
     if (parser.isSet(record)) {
+        if (parser.isSet(emulator)) {
+            // The recorder runs its programs directly: refused rather than ignored.
+            fprintf(stderr, "replay-session: --emulator is for replays, not --record\n");
+            return 2;
+        }
         SessionRecorder::Settings s;
         s.scriptPath = parser.value(record);
         s.outPath = args.first();
@@ -80,6 +90,7 @@ int main(int argc, char** argv)
     s.sessionPath = args.first();
     s.simPath = parser.value(sim);
     s.driverPath = parser.value(driver);
+    s.emulator = QProcess::splitCommand(parser.value(emulator));
     s.speed = parser.value(speed).toDouble(&speedOk);
     s.toleranceMs = parser.value(tolerance).toInt(&toleranceOk);
     s.verbose = parser.isSet(verbose);

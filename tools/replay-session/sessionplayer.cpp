@@ -62,7 +62,7 @@ void SessionPlayer::start()
             end(1);
         }
     });
-    sim.start(settings.simPath,
+    startProgram(sim, settings.simPath,
               {"--replay", settings.sessionPath, "--speed", QString::number(settings.speed), "--tolerance",
                QString::number(settings.toleranceMs)});
 }
@@ -110,10 +110,18 @@ void SessionPlayer::startDriver(const QByteArray& port)
         if (settings.verbose)
             fputs(("driver stderr: " + err).constData(), stdout);
     });
-    driver.start(settings.driverPath, session.driverArgs);
+    startProgram(driver, settings.driverPath, session.driverArgs);
     driverStarted = true;
     // Lines the parent gave before the driver's first frame go at once.
     giveDue();
+}
+
+void SessionPlayer::startProgram(QProcess& proc, const QString& program, const QStringList& args)
+{
+    if (settings.emulator.isEmpty())
+        proc.start(program, args);
+    else
+        proc.start(settings.emulator.first(), settings.emulator.mid(1) + QStringList{program} + args);
 }
 
 void SessionPlayer::giveDue()

@@ -8,6 +8,15 @@
 #include <QTimer>
 #include <functional>
 
+// Qt starts a plain QProcess with clone(CLONE_PIDFD), which qemu-user
+// refuses (QTBUG-98951); a subclass that overrides setupChildProcess() is
+// started with fork(), so the player also works when it runs emulated.
+class ForkedProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override {}
+};
+
 // Replays a session: the simulator plays the shield's side and compares the
 // driver's frames; this gives the driver the parent's lines at their moments,
 // counted, like the simulator's clock, from the driver's first frame.
@@ -18,6 +27,9 @@ public:
         QString sessionPath;
         QString simPath;
         QString driverPath;
+        // Put before the simulator and the driver (e.g. qemu-user, to replay
+        // against a build for the board); empty to run them directly.
+        QStringList emulator;
         double speed = 1.0;
         int toleranceMs = 250;
         QList<QByteArray> leaveOut; // parent lines not given, first match each
@@ -36,11 +48,12 @@ private:
     void giveDue();
     qint64 sinceOrigin() const; // ms at replay speed; -1 before the origin
     void end(int code);
+    void startProgram(QProcess& proc, const QString& program, const QStringList& args);
 
     Session session;
     Settings settings;
-    QProcess sim;
-    QProcess driver;
+    ForkedProcess sim;
+    ForkedProcess driver;
     QByteArray simPending;
     QByteArray port;
     double recordedOrigin = 0;
