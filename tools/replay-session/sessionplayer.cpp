@@ -1,7 +1,6 @@
 #include "sessionplayer.h"
 
 #include <QElapsedTimer>
-#include <QProcessEnvironment>
 #include <cstdio>
 
 namespace {
@@ -13,13 +12,6 @@ qint64 monotonicMs()
     QElapsedTimer now;
     now.start();
     return now.msecsSinceReference();
-}
-
-void say(const QByteArray& line)
-{
-    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    fputc('\n', stdout);
-    fflush(stdout);
 }
 }
 
@@ -48,12 +40,10 @@ SessionPlayer::SessionPlayer(const Session& session, const Settings& settings, Q
 void SessionPlayer::start()
 {
     guard.start(kGuardMs);
-    connect(&sim, &QProcess::readyReadStandardOutput, this, [this] { simOutput(); });
-    connect(&sim, &QProcess::readyReadStandardError, this,
-            [this] { fputs(sim.readAllStandardError().constData(), stderr); });
+    sim.onLine = [this](const QByteArray& line) { simLine(line); };
+    sim.onErrorLine = [](const QByteArray& line) { fprintf(stderr, "%s\n", line.constData()); };
     connect(&sim, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             [this](int code, QProcess::ExitStatus status) {
-                simOutput();
                 end(status == QProcess::NormalExit ? code : 1);
             });
     connect(&sim, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -62,66 +52,43 @@ void SessionPlayer::start()
             end(1);
         }
     });
-    startProgram(sim, settings.simPath,
+    sim.start(settings.simPath,
               {"--replay", settings.sessionPath, "--speed", QString::number(settings.speed), "--tolerance",
-               QString::number(settings.toleranceMs)});
+               QString::number(settings.toleranceMs)},
+              settings.emulator);
 }
 
-void SessionPlayer::simOutput()
+void SessionPlayer::simLine(const QByteArray& line)
 {
-    simPending += sim.readAllStandardOutput();
-    int eol;
-    while ((eol = simPending.indexOf('\n')) >= 0) {
-        const QByteArray line = simPending.left(eol);
-        simPending.remove(0, eol + 1);
-        const QList<QByteArray> words = line.split(' ');
-        if (line.startsWith("serial ")) {
-            port = line.mid(7);
-        } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
-            recordedOrigin = words.at(3).toDouble();
-            for (const Session::ParentLine& p : session.parentLines)
-                lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
-            startDriver(port);
-        } else if (line.startsWith("replay origin ") && words.size() == 3) {
-            // The simulator's clock, not the time this line took to come.
-            originMonotonicMs = words.at(2).toLongLong();
-            giveDue();
-        }
-        const bool progress = line.startsWith("replay origin") || line.startsWith("replay session");
-        if (settings.verbose || (line.startsWith("replay ") && !progress))
-            say(settings.verbose ? "sim: " + line : line);
+    const QList<QByteArray> words = line.split(' ');
+    if (line.startsWith("serial ")) {
+        port = line.mid(7);
+    } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
+        recordedOrigin = words.at(3).toDouble();
+        for (const Session::ParentLine& p : session.parentLines)
+            lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
+        startDriver(port);
+    } else if (line.startsWith("replay origin ") && words.size() == 3) {
+        // The simulator's clock, not the time this line took to come.
+        originMonotonicMs = words.at(2).toLongLong();
+        giveDue();
     }
+    const bool progress = line.startsWith("replay origin") || line.startsWith("replay session");
+    if (settings.verbose || (line.startsWith("replay ") && !progress))
+        say(settings.verbose ? "sim: " + line : line);
 }
 
 void SessionPlayer::startDriver(const QByteArray& port)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
-    env.remove("ZQ_BOARD_SPI");
-    driver.setProcessEnvironment(env);
-    // Read, so a full pipe never holds the driver up.
-    connect(&driver, &QProcess::readyReadStandardOutput, this, [this] {
-        const QByteArray out = driver.readAllStandardOutput();
-        if (settings.verbose)
-            fputs(("driver: " + out).constData(), stdout);
-    });
-    connect(&driver, &QProcess::readyReadStandardError, this, [this] {
-        const QByteArray err = driver.readAllStandardError();
-        if (settings.verbose)
-            fputs(("driver stderr: " + err).constData(), stdout);
-    });
-    startProgram(driver, settings.driverPath, session.driverArgs);
+    driver.setDriverPort(port);
+    if (settings.verbose) {
+        driver.onLine = [](const QByteArray& line) { say("driver: " + line); };
+        driver.onErrorLine = [](const QByteArray& line) { say("driver stderr: " + line); };
+    }
+    driver.start(settings.driverPath, session.driverArgs, settings.emulator);
     driverStarted = true;
     // Lines the parent gave before the driver's first frame go at once.
     giveDue();
-}
-
-void SessionPlayer::startProgram(QProcess& proc, const QString& program, const QStringList& args)
-{
-    if (settings.emulator.isEmpty())
-        proc.start(program, args);
-    else
-        proc.start(settings.emulator.first(), settings.emulator.mid(1) + QStringList{program} + args);
 }
 
 void SessionPlayer::giveDue()
@@ -160,15 +127,8 @@ void SessionPlayer::end(int code)
     ended = true;
     lineTimer.stop();
     guard.stop();
-    for (QProcess* p : {&driver, &sim}) {
-        if (p->state() == QProcess::NotRunning)
-            continue;
-        p->terminate();
-        if (!p->waitForFinished(3000)) {
-            p->kill();
-            p->waitForFinished(1000);
-        }
-    }
+    driver.finish();
+    sim.finish();
     if (onFinished)
         onFinished(code);
 }

@@ -1,21 +1,12 @@
 #ifndef SESSIONPLAYER_H
 #define SESSIONPLAYER_H
 
+#include "childprogram.h"
 #include "session.h"
 
 #include <QObject>
-#include <QProcess>
 #include <QTimer>
 #include <functional>
-
-// Qt starts a plain QProcess with clone(CLONE_PIDFD), which qemu-user
-// refuses (QTBUG-98951); a subclass that overrides setupChildProcess() is
-// started with fork(), so the player also works when it runs emulated.
-class ForkedProcess : public QProcess
-{
-protected:
-    void setupChildProcess() override {}
-};
 
 // Replays a session: the simulator plays the shield's side and compares the
 // driver's frames; this gives the driver the parent's lines at their moments,
@@ -43,18 +34,16 @@ public:
     std::function<void(int)> onFinished;
 
 private:
-    void simOutput();
+    void simLine(const QByteArray& line);
     void startDriver(const QByteArray& port);
     void giveDue();
     qint64 sinceOrigin() const; // ms at replay speed; -1 before the origin
     void end(int code);
-    void startProgram(QProcess& proc, const QString& program, const QStringList& args);
 
     Session session;
     Settings settings;
-    ForkedProcess sim;
-    ForkedProcess driver;
-    QByteArray simPending;
+    ChildProgram sim;
+    ChildProgram driver;
     QByteArray port;
     double recordedOrigin = 0;
     qint64 originMonotonicMs = -1;

@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
@@ -18,27 +17,9 @@ constexpr int kLogTailMs = 300;
 // Beyond the script's end: something hangs.
 constexpr int kGuardSlackMs = 30000;
 
-void say(const QByteArray& line)
-{
-    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    fputc('\n', stdout);
-    fflush(stdout);
-}
-
 double epochSeconds()
 {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0;
-}
-
-void finishProcess(QProcess* p)
-{
-    if (p->state() == QProcess::NotRunning)
-        return;
-    p->terminate();
-    if (!p->waitForFinished(3000)) {
-        p->kill();
-        p->waitForFinished(1000);
-    }
 }
 }
 
@@ -117,7 +98,7 @@ void SessionRecorder::start()
 
     QFile::remove(settings.outPath + ".log");
     zmaLog.setStandardOutputFile(QProcess::nullDevice());
-    connect(&zmaLog, &QProcess::readyReadStandardError, this, [this] { zmaLogOutput(); });
+    zmaLog.onErrorLine = [this](const QByteArray& line) { zmaLogLine(line); };
     zmaLog.start(settings.zmaLogPath, {"--raw", "--save", settings.outPath + ".log"});
     QTimer::singleShot(kListenerWaitMs, this, [this] {
         if (!listening)
@@ -125,60 +106,38 @@ void SessionRecorder::start()
     });
 }
 
-void SessionRecorder::zmaLogOutput()
+void SessionRecorder::zmaLogLine(const QByteArray& line)
 {
-    zmaLogPending += zmaLog.readAllStandardError();
-    int eol;
-    while ((eol = zmaLogPending.indexOf('\n')) >= 0) {
-        const QByteArray line = zmaLogPending.left(eol);
-        zmaLogPending.remove(0, eol + 1);
-        fprintf(stderr, "%s\n", line.constData());
-        // "zma-log: N lines received, M dropped by the kernel ..."
-        const int dropped = line.indexOf(" dropped by the kernel");
-        if (dropped > 0)
-            kernelDropped = line.left(dropped).mid(line.lastIndexOf(' ', dropped - 1) + 1).toLongLong();
-        if (!listening && line.contains("listening on")) {
-            listening = true;
-            connect(&sim, &QProcess::readyReadStandardOutput, this, [this] { simOutput(); });
-            sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            sim.start(settings.simPath, QStringList());
-        }
+    fprintf(stderr, "%s\n", line.constData());
+    // "zma-log: N lines received, M dropped by the kernel ..."
+    const int dropped = line.indexOf(" dropped by the kernel");
+    if (dropped > 0)
+        kernelDropped = line.left(dropped).mid(line.lastIndexOf(' ', dropped - 1) + 1).toLongLong();
+    if (!listening && line.contains("listening on")) {
+        listening = true;
+        sim.onLine = [this](const QByteArray& simLine) { this->simLine(simLine); };
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(settings.simPath, QStringList());
     }
 }
 
-void SessionRecorder::simOutput()
+void SessionRecorder::simLine(const QByteArray& line)
 {
-    simPending += sim.readAllStandardOutput();
-    int eol;
-    while ((eol = simPending.indexOf('\n')) >= 0) {
-        const QByteArray line = simPending.left(eol);
-        simPending.remove(0, eol + 1);
-        if (line.startsWith("serial ") && !clock.isValid())
-            startDriver(line.mid(7));
-        if (settings.verbose)
-            say("sim: " + line);
-    }
+    if (line.startsWith("serial ") && !clock.isValid())
+        startDriver(line.mid(7));
+    if (settings.verbose)
+        say("sim: " + line);
 }
 
 void SessionRecorder::startDriver(const QByteArray& port)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
-    env.remove("ZQ_BOARD_SPI");
-    driver.setProcessEnvironment(env);
+    driver.setDriverPort(port);
     // Its diagnostics are not part of the session.
     if (settings.verbose)
         driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     else
         driver.setStandardErrorFile(QProcess::nullDevice());
-    connect(&driver, &QProcess::readyReadStandardOutput, this, [this] {
-        driverPending += driver.readAllStandardOutput();
-        int eol;
-        while ((eol = driverPending.indexOf('\n')) >= 0) {
-            note("< ", driverPending.left(eol));
-            driverPending.remove(0, eol + 1);
-        }
-    });
+    driver.onLine = [this](const QByteArray& line) { note("< ", line); };
     driver.start(settings.driverPath, driverArgs);
     clock.start();
     runDue();
@@ -217,14 +176,14 @@ void SessionRecorder::stop()
     stopping = true;
     stepTimer.stop();
     guard.stop();
-    finishProcess(&driver);
+    driver.finish();
     QThread::msleep(kLogTailMs);
-    finishProcess(&zmaLog);
-    zmaLogOutput();
+    // Its last line, the count of lost lines, is read while it finishes.
+    zmaLog.finish();
     sim.write("quit\n");
     sim.closeWriteChannel();
     if (!sim.waitForFinished(3000))
-        finishProcess(&sim);
+        sim.finish();
     QString error;
     bool written = false;
     if (kernelDropped != 0)
@@ -244,8 +203,8 @@ void SessionRecorder::fail(const QByteArray& why)
     stepTimer.stop();
     guard.stop();
     say("replay-session: " + why + "; no session written");
-    for (QProcess* p : {&driver, &sim, &zmaLog})
-        finishProcess(p);
+    for (ChildProgram* p : {&driver, &sim, &zmaLog})
+        p->finish();
     QFile::remove(settings.outPath + ".log");
     onFinished(1);
 }

@@ -1,10 +1,11 @@
 #ifndef SESSIONRECORDER_H
 #define SESSIONRECORDER_H
 
+#include "childprogram.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
-#include <QProcess>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -38,12 +39,12 @@ private:
         QByteArray text;
     };
 
-    void simOutput();
+    void simLine(const QByteArray& line);
     void startDriver(const QByteArray& port);
     void runDue();
     void stop();
     void fail(const QByteArray& why);
-    void zmaLogOutput();
+    void zmaLogLine(const QByteArray& line);
     bool writeSession(QString* error);
     void note(const QByteArray& prefix, const QByteArray& text);
 
@@ -51,12 +52,9 @@ private:
     QStringList driverArgs;
     QList<Step> steps;
     int nextStep = 0;
-    QProcess zmaLog;
-    QProcess sim;
-    QProcess driver;
-    QByteArray simPending;
-    QByteArray driverPending;
-    QByteArray zmaLogPending;
+    ChildProgram zmaLog;
+    ChildProgram sim;
+    ChildProgram driver;
     qint64 kernelDropped = -1; // as zma-log reports at its exit
     QList<QByteArray> beside; // the parent's and the driver's lines, saved
     QElapsedTimer clock;
