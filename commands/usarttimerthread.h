@@ -3,15 +3,16 @@
 
 #include "utils/datatransmission.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
 #include <QTimer>
 #include <cstddef>
 
-// Owns the shield's serial port (main thread): writes the queued frames on
-// each tick and puts every chunk read into readBuffer. A port that fails or
-// hangs up is closed and opened again once a second.
+class UsartPort;
+
+// The serial link's mailboxes and its 1 ms write tick (main thread). The
+// port itself is served by UsartPort in a thread of its own: each tick that
+// finds frames in writeBuffer asks it to write them, and every chunk it
+// reads lands in readBuffer.
 class UsartTimerThread : public QObject
 {
     Q_OBJECT
@@ -21,17 +22,14 @@ public:
     DataTransmission writeBuffer;
     DataTransmission readBuffer;
 
-    // Bytes read but not yet taken by the controller are bounded; the oldest
-    // chunks go first.
-    static constexpr qint64 kMaxReadBytes = 16 * 1024;
-    // Frames beyond this much unwritten output are dropped: the line is not
-    // taking them, and the port would buffer them without end.
-    static constexpr qint64 kMaxWriteBacklog = 4096;
-
-    static QByteArray hexDump(const QByteArray& bytes);
+    // Starts the port's thread.
+    void start();
+    // Frames waiting in writeBuffer go to the port now, not at the next tick.
+    void flush();
     // Received bytes dropped for the bound since the last call.
     qint64 takeDroppedReadBytes();
-    // Closes the port for good; used when the driver stops.
+    // Writes what is left and closes the port for good; used when the
+    // driver stops.
     void close();
 
 signals:
@@ -40,22 +38,10 @@ signals:
 
 private slots:
     virtual void slotTimeOut();
-    void read();
-    void slotError(QSerialPort::SerialPortError error);
-    void slotCloseBroken();
-    void slotReopen();
 
 private:
-    bool openPort();
-
     QTimer* timer;
-    QSerialPort* serialPort;
-    QTimer* reopenTimer;
-    bool closePending = false;
-    bool lastOpenFailed = false;
-    qint64 droppedReadBytes = 0;
-    qint64 droppedWrites = 0;
-    QElapsedTimer lastWriteDropReport;
+    UsartPort* port;
 };
 
 #endif

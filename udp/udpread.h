@@ -12,7 +12,8 @@ class QUdpSocket;
 class Sound;
 
 // Receives the parent's audio datagrams, joins them into one stream and cuts
-// it into blocks for the shield.
+// it into blocks for the shield. Serves in the SPI exchange thread, which
+// takes the blocks.
 class UDPread : public QObject
 {
     Q_OBJECT

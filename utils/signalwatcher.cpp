@@ -1,17 +1,19 @@
 #include "utils/signalwatcher.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 int pipeFds[2] = {-1, -1};
-// Set once the main loop watches the pipe.
+// Set once the watcher thread runs.
 std::atomic<bool> watching{false};
+// The first signal's number; stays 0 for a quit asked by requestQuit().
+std::atomic<int> caughtSignal{0};
 
 void onSignal(int signalNumber)
 {
@@ -20,6 +22,41 @@ void onSignal(int signalNumber)
     (void)!::write(pipeFds[1], &byte, 1);
     errno = saved;
 }
+}
+
+void SignalWatcher::handOverQuit()
+{
+    postQuit();
+}
+
+void SignalWatcher::postQuit()
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+}
+
+void SignalWatcher::watch()
+{
+    bool quitAsked = false;
+    for (;;) {
+        unsigned char byte = 0;
+        const ssize_t n = ::read(pipeFds[0], &byte, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n != 1)
+            return;
+        // A release either way: main() reads the number once the loop has
+        // ended, and so sees what the requester did before it wrote the pipe.
+        int none = 0;
+        if (byte != 0)
+            caughtSignal.compare_exchange_strong(none, byte, std::memory_order_acq_rel);
+        else
+            caughtSignal.fetch_add(0, std::memory_order_release);
+        // One quit is enough: it is the only one, and it comes before the
+        // loop ends. Later signals only name the cause if none was.
+        if (!quitAsked)
+            SignalWatcher::handOverQuit();
+        quitAsked = true;
+    }
 }
 
 void SignalWatcher::install()
@@ -38,17 +75,20 @@ void SignalWatcher::install()
 
 SignalWatcher* SignalWatcher::start()
 {
+    bool expected = false;
+    // No pipe: the default actions stay in force.
+    if (pipeFds[0] >= 0 && watching.compare_exchange_strong(expected, true)) {
+        // The watcher sleeps in read(); the handlers' end stays non-blocking.
+        const int flags = fcntl(pipeFds[0], F_GETFL);
+        fcntl(pipeFds[0], F_SETFL, flags & ~O_NONBLOCK);
+        std::thread(&SignalWatcher::watch).detach();
+    }
     return new SignalWatcher();
 }
 
-SignalWatcher::SignalWatcher()
-    : QObject(nullptr), notifier(nullptr)
+int SignalWatcher::caught() const
 {
-    if (pipeFds[0] < 0)
-        return; // no pipe: the default actions stay in force
-    notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
-    connect(notifier, SIGNAL(activated(int)), this, SLOT(slotReadable()), Qt::DirectConnection);
-    watching = true;
+    return caughtSignal.load(std::memory_order_acquire);
 }
 
 void SignalWatcher::requestQuit()
@@ -58,19 +98,6 @@ void SignalWatcher::requestQuit()
         return;
     }
     QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
-}
-
-void SignalWatcher::slotReadable()
-{
-    unsigned char byte = 0;
-    bool quit = false;
-    while (::read(pipeFds[0], &byte, 1) == 1) {
-        quit = true;
-        if (signalNumber == 0)
-            signalNumber = byte;
-    }
-    if (quit)
-        QCoreApplication::quit();
 }
 
 const char* SignalWatcher::name(int signalNumber)

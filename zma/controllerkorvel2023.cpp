@@ -129,6 +129,8 @@ void ControllerKorvel2023::tick(bool callCycle)
     }
     if (took && handled == 0)
         sendFirst(false);
+    // What this tick sent leaves now rather than at the serial tick.
+    view->usart->flush();
     reportDroppedBytes();
 }
 

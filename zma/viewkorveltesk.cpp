@@ -25,6 +25,9 @@ ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
     // loop would cost an event and a wake-up per exchange. The sender never
     // blocks, so the audio clock cannot stall on it.
     udpWrite->moveToThread(threadSpiTransmitter);
+    // The parent's audio is read there too: it is used only there, and the
+    // main loop's 1 ms ticks need not poll the socket.
+    udpRead->moveToThread(threadSpiTransmitter);
     connect(threadSpiTransmitter, SIGNAL(data_update(QByteArray)),
             udpWrite, SLOT(write(QByteArray)), Qt::AutoConnection);
 
@@ -42,6 +45,7 @@ void ViewKorvelTesk::start()
 {
     threadSpiTransmitter->start(QThread::InheritPriority);
     treadConsole->start(QThread::InheritPriority);
+    usart->start();
 }
 
 void ViewKorvelTesk::stop(bool waitConsole)

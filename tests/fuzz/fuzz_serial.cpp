@@ -11,6 +11,7 @@
 #include "fuzzprocess.h"
 #include "commands/commandsender.h"
 #include "commands/receivestream.h"
+#include "commands/usartport.h"
 #include "commands/usarttimerthread.h"
 #include "console/console.h"
 #include "log/logservice.h"
@@ -150,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto feed = [&](const QByteArray& chunk) {
         if (chunk.isEmpty())
             return; // the port's reader never hands over nothing
-        view->usart->readBuffer.set_data_bounded(chunk, INT_MAX, UsartTimerThread::kMaxReadBytes, &droppedRead);
+        view->usart->readBuffer.set_data_bounded(chunk, INT_MAX, UsartPort::kMaxReadBytes, &droppedRead);
         lone.append(chunk);
         all.append(chunk);
         require(lone.pending() <= bound, "decoder holds more than its bound");

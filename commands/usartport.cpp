@@ -1,0 +1,192 @@
+#include "commands/usartport.h"
+#include "log/logservice.h"
+#include "utils/datatransmission.h"
+
+#include <QDebug>
+#include <QThread>
+#include <QTimer>
+#include <climits>
+#include <future>
+
+namespace {
+constexpr int kReopenIntervalMs = 1000;
+// What the last frames get to leave when the driver stops: at 115200 baud a
+// frame takes under a millisecond.
+constexpr int kFinalWriteMs = 100;
+
+QByteArray hexDump(const QByteArray& bytes)
+{
+    return bytes.toHex(' ').toUpper();
+}
+}
+
+UsartPort::UsartPort(const QString& portName, DataTransmission* writeBuffer, DataTransmission* readBuffer)
+    : QObject(nullptr), writeBuffer(writeBuffer), readBuffer(readBuffer)
+{
+    serialPort = new QSerialPort(this);
+    serialPort->setPortName(portName);
+    serialPort->setBaudRate(115200, QSerialPort::AllDirections);
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    connect(serialPort, SIGNAL(readyRead()), this, SLOT(read()), Qt::AutoConnection);
+    connect(serialPort, SIGNAL(errorOccurred(QSerialPort::SerialPortError)),
+            this, SLOT(slotError(QSerialPort::SerialPortError)), Qt::DirectConnection);
+
+    reopenTimer = new QTimer(this);
+    reopenTimer->setInterval(kReopenIntervalMs);
+    connect(reopenTimer, SIGNAL(timeout()), this, SLOT(slotReopen()), Qt::DirectConnection);
+    if (!openPort())
+        reopenTimer->start();
+
+    connect(this, SIGNAL(writeAsked()), this, SLOT(writeWaiting()), Qt::QueuedConnection);
+
+    thread = new QThread();
+    thread->setObjectName(QStringLiteral("UsartPort"));
+    // Emitted in the port's thread as its loop ends: the port closes there.
+    connect(thread, SIGNAL(finished()), this, SLOT(slotFinishing()), Qt::DirectConnection);
+}
+
+void UsartPort::start()
+{
+    // Qt carries the port's notifiers and the timer over to the new thread.
+    moveToThread(thread);
+    // started() comes from the new thread once its loop's wake-up descriptor
+    // exists. Requests post to that descriptor, so they wait for it; the
+    // promise also shows ThreadSanitizer the order, which Qt's futex-based
+    // locks would hide.
+    std::promise<void> loopReady;
+    const QMetaObject::Connection told = connect(
+        thread, &QThread::started, thread, [&loopReady] { loopReady.set_value(); }, Qt::DirectConnection);
+    thread->start(QThread::InheritPriority);
+    loopReady.get_future().wait();
+    disconnect(told);
+    running = true;
+}
+
+bool UsartPort::openPort()
+{
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        lastOpenFailed = false;
+        qDebug() << "DEBUG: USART: Успешно открыт порт";
+        return true;
+    }
+    // Retried once a second: say it once, not every second.
+    if (!lastOpenFailed)
+        qDebug() << "DEBUG: USART: Ошибка открытия порта";
+    lastOpenFailed = true;
+    return false;
+}
+
+void UsartPort::requestWrite()
+{
+    if (!running.load() || writeRequested.exchange(true))
+        return;
+    emit writeAsked();
+}
+
+void UsartPort::writeWaiting()
+{
+    // Cleared first: a frame queued while this runs brings a new request.
+    writeRequested = false;
+    while (writeBuffer->detect_data()) {
+        const QByteArray frame = writeBuffer->get_data();
+        logService->debug("Uart WRITE", hexDump(frame));
+        // While the port is closed the frame is lost, as a failed write would be.
+        if (!serialPort->isOpen())
+            continue;
+        if (serialPort->bytesToWrite() > kMaxWriteBacklog)
+            ++droppedWrites;
+        else
+            serialPort->write(frame);
+    }
+    if (droppedWrites > 0 && (!lastWriteDropReport.isValid() || lastWriteDropReport.elapsed() >= 1000)) {
+        qDebug().noquote() << QStringLiteral("ERROR: serial: %1 frames not written, the line does not take them")
+                                  .arg(droppedWrites);
+        droppedWrites = 0;
+        lastWriteDropReport.start();
+    }
+}
+
+void UsartPort::read()
+{
+    const QByteArray got = serialPort->readAll();
+    if (got.isEmpty())
+        return;
+    // A copy of just the bytes: readAll() hands over a buffer of about 64 KiB.
+    const QByteArray chunk(got.constData(), got.size());
+    logService->debug("Uart READ", hexDump(chunk));
+    qint64 dropped = 0;
+    readBuffer->set_data_bounded(chunk, INT_MAX, kMaxReadBytes, &dropped);
+    if (dropped > 0)
+        droppedReadBytes += dropped;
+}
+
+qint64 UsartPort::takeDroppedReadBytes()
+{
+    return droppedReadBytes.exchange(0);
+}
+
+void UsartPort::stop()
+{
+    if (!running.exchange(false))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(loopMutex);
+        thread->quit();
+    }
+    if (!thread->wait(2000))
+        qDebug() << "ERROR: serial: the port's thread did not end";
+}
+
+void UsartPort::slotFinishing()
+{
+    // The thread closes its loop's wake-up descriptor after this; the mutex
+    // orders that after stop()'s wake-up through it.
+    { std::lock_guard<std::mutex> lock(loopMutex); }
+    reopenTimer->stop();
+    writeWaiting();
+    if (!serialPort->isOpen())
+        return;
+    if (serialPort->bytesToWrite() > 0)
+        serialPort->waitForBytesWritten(kFinalWriteMs);
+    // Frees the port and its lock file for the next driver.
+    serialPort->close();
+}
+
+void UsartPort::slotError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    // A hung-up line reports this error in a tight loop while the port stays
+    // open; close it from the event loop, not inside the signal.
+    if (closePending || !serialPort->isOpen())
+        return;
+    closePending = true;
+    QMetaObject::invokeMethod(this, "slotCloseBroken", Qt::QueuedConnection);
+}
+
+void UsartPort::slotCloseBroken()
+{
+    closePending = false;
+    if (!serialPort->isOpen())
+        return;
+    qDebug() << "DEBUG: USART: порт закрыт после ошибки:" << serialPort->errorString();
+    serialPort->close();
+    serialPort->clearError();
+    lastOpenFailed = false;
+    reopenTimer->start();
+    handOverPortLost();
+}
+
+void UsartPort::handOverPortLost()
+{
+    emit portLost();
+}
+
+void UsartPort::slotReopen()
+{
+    if (serialPort->isOpen() || openPort())
+        reopenTimer->stop();
+}
