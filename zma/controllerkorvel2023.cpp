@@ -33,6 +33,13 @@ void ControllerKorvel2023::stop(bool waitConsole)
 {
     timerCycleInit->stop();
     timerCycle->stop();
+    // The parent's last commands (a door opened just before it closed our
+    // input) go out as the next ticks would have sent them; the port writes
+    // what is waiting before it closes. A ringing call's traffic keeps to
+    // the shield's rhythm and stays.
+    CommandTESK cmd;
+    while (model->takeSendCmdMode(&cmd))
+        view->commandSender->send(cmd);
     view->stop(waitConsole);
 }
 
