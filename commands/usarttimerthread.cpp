@@ -11,7 +11,7 @@ UsartTimerThread::UsartTimerThread(size_t ms)
 
     timer = new QTimer();
     timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()), Qt::DirectConnection);
+    connect(timer, &QTimer::timeout, this, &UsartTimerThread::slotTimeOut, Qt::DirectConnection);
     timer->start(static_cast<int>(ms));
 }
 

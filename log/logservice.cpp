@@ -28,7 +28,7 @@ LogService::LogService(size_t ms)
     logSender = new LogSenderUDP(20004);
     timer = new QTimer();
     timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()), Qt::DirectConnection);
+    connect(timer, &QTimer::timeout, this, &LogService::slotTimeOut, Qt::DirectConnection);
 
     sourceOn("main");
     debug("main", "test %d", 1);

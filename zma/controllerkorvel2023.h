@@ -56,6 +56,7 @@ private:
     QTimer* timerCycleInit;
     ReceiveStream receiveStream;
     bool identityPending = true;
+    CommandTESK outgoing;
     qint64 droppedBytes = 0;
     QElapsedTimer lastDropReport;
 };
