@@ -27,8 +27,8 @@ public:
     // Hands the port over to its own thread and starts that. Until then
     // nothing is read, and write requests are ignored.
     void start();
-    // From any thread: the port's thread writes what writeBuffer holds. One
-    // request at most waits in its queue. Named, as the queued signal that
+    // From the thread that calls start() and stop(): the port's thread
+    // writes what writeBuffer holds. One request at most waits in its queue. Named, as the queued signal that
     // carries it is a hand-over inside Qt that ThreadSanitizer is told of.
     void requestWrite();
     // Writes what is left, gives it a moment to leave, closes the port and
