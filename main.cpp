@@ -51,11 +51,11 @@ int main(int argc, char** argv)
     // workers, give the last log lines and status lines their chance to leave.
     const int signalNumber = signalWatcher->caught();
     controller->stop(signalNumber == 0);
+    // The stop line is the log's last, whatever another thread logs late.
     if (signalNumber == 0)
-        logService->debug("Console", "End of input, driver stops");
+        logService->finish("Console", "End of input, driver stops", 200);
     else
-        logService->debug("main", "Signal %s, driver stops", SignalWatcher::name(signalNumber));
-    logService->flush(100);
+        logService->finish("main", QByteArray("Signal ") + SignalWatcher::name(signalNumber) + ", driver stops", 200);
     Console::flush(200);
     Diagnostics::flush(100);
     return code;

@@ -18,6 +18,11 @@ void CommandSender::send(CommandTESK cmd)
 
 void CommandSender::repeatStart(CommandTESK cmd)
 {
+    // A repeat that went through the model's queue comes back here.
+    if (queueRepeat.isEmpty())
+        headSends = 1;
+    else if (cmd.toArray() == queueRepeat.head().toArray())
+        ++headSends;
     if (queueRepeat.size() < kMaxRepeatQueue)
         queueRepeat.enqueue(cmd);
     const uint8_t status = model->status;
@@ -34,8 +39,10 @@ void CommandSender::repeatCmd()
     if (cntTry >= kMaxRepeats) {
         cntTry = 0;
         timerWaitAnswerCmd->stop();
+        const CommandTESK given = queueRepeat.head();
         queueRepeat.clear();
         logService->debug("Controller", "ERROR CMD");
+        emit abandoned(given, headSends);
         return;
     }
     const CommandTESK cmd = queueRepeat.head();
@@ -45,6 +52,7 @@ void CommandSender::repeatCmd()
     } else {
         logService->debug("Controller", "Repeat CMD ");
         usart->writeBuffer.set_data(cmd.toArray());
+        ++headSends;
     }
     ++cntTry;
 }

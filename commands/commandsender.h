@@ -28,6 +28,10 @@ public:
     // while the shield is silent.
     static constexpr int kMaxRepeatQueue = 64;
 
+signals:
+    // The oldest unanswered frame was given up after `sends` times on the line.
+    void abandoned(const CommandTESK& cmd, int sends);
+
 private slots:
     void repeatStart(CommandTESK cmd);
     void repeatCmd();
@@ -38,6 +42,8 @@ private:
     QQueue<CommandTESK> queueRepeat;
     QTimer* timerWaitAnswerCmd;
     int cntTry = 0;
+    // How often the head of queueRepeat went to the line.
+    int headSends = 0;
 };
 
 #endif

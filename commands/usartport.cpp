@@ -90,16 +90,27 @@ void UsartPort::writeWaiting()
 {
     // Cleared first: a frame queued while this runs brings a new request.
     writeRequested = false;
+    qint64 droppedNow = 0;
+    QByteArray lastDropped;
     while (writeBuffer->detect_data()) {
         const QByteArray frame = writeBuffer->get_data();
-        logService->debug("Uart WRITE", hexDump(frame));
-        // While the port is closed the frame is lost, as a failed write would be.
-        if (!serialPort->isOpen())
+        // A closed port or a full backlog loses the frame: the log says so
+        // rather than that it was written.
+        if (!serialPort->isOpen() || serialPort->bytesToWrite() > kMaxWriteBacklog) {
+            ++droppedNow;
+            lastDropped = frame;
             continue;
-        if (serialPort->bytesToWrite() > kMaxWriteBacklog)
-            ++droppedWrites;
-        else
-            serialPort->write(frame);
+        }
+        logService->debug("Uart WRITE", hexDump(frame));
+        serialPort->write(frame);
+    }
+    if (droppedNow > 0) {
+        const bool closed = !serialPort->isOpen();
+        logService->debug("main", "Uart WRITE dropped: %lld frame%s, %s; the last %s", static_cast<long long>(droppedNow),
+                          droppedNow == 1 ? "" : "s", closed ? "the port is closed" : "the line does not take them",
+                          hexDump(lastDropped).constData());
+        if (!closed)
+            droppedWrites += droppedNow;
     }
     if (droppedWrites > 0 && (!lastWriteDropReport.isValid() || lastWriteDropReport.elapsed() >= 1000)) {
         qDebug().noquote() << QStringLiteral("ERROR: serial: %1 frames not written, the line does not take them")

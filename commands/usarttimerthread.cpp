@@ -5,7 +5,8 @@
 UsartTimerThread::UsartTimerThread(size_t ms)
     : QObject(nullptr)
 {
-    port = new UsartPort(QString::fromUtf8(board_usart_get_port()), &writeBuffer, &readBuffer);
+    name = QString::fromUtf8(board_usart_get_port());
+    port = new UsartPort(name, &writeBuffer, &readBuffer);
     // Queued: the port's thread says it, the controller hears it here.
     connect(port, SIGNAL(portLost()), this, SIGNAL(portLost()), Qt::AutoConnection);
 

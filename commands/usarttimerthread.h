@@ -4,6 +4,7 @@
 #include "utils/datatransmission.h"
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <cstddef>
 
@@ -24,6 +25,8 @@ public:
 
     // Starts the port's thread.
     void start();
+    // The serial device, as the board library names it.
+    QString portName() const { return name; }
     // Frames waiting in writeBuffer go to the port now, not at the next tick.
     void flush();
     // Received bytes dropped for the bound since the last call.
@@ -42,6 +45,7 @@ private slots:
 private:
     QTimer* timer;
     UsartPort* port;
+    QString name;
 };
 
 #endif

@@ -44,28 +44,34 @@ void LogService::debug(QString source, QByteArray massage)
 {
     if (!sourceCheck(source))
         return;
+    for (QByteArray& line : debugLines(source, massage))
+        send(std::move(line));
+}
+
+QList<QByteArray> LogService::debugLines(const QString& source, const QByteArray& message) const
+{
     QByteArray head("[Debug]");
     head += timeStamp();
     head += " [";
     head += source.toUtf8();
     head += "]: ";
-    if (head.size() + massage.size() + 2 <= kMaxDatagram) {
-        send(head + massage + "\r\n");
-        return;
-    }
+    if (head.size() + message.size() + 2 <= kMaxDatagram)
+        return {head + message + "\r\n"};
     // Pieces of whole hex pairs ("FF ") that never cut a UTF-8 character.
+    QList<QByteArray> lines;
     const int room = (kMaxDatagram - head.size() - 3) / 3 * 3;
     int pos = 0;
-    while (pos < massage.size()) {
-        int end = qMin(pos + room, massage.size());
-        while (end < massage.size() && end > pos + 1 && (uchar(massage.at(end)) & 0xC0) == 0x80)
+    while (pos < message.size()) {
+        int end = qMin(pos + room, message.size());
+        while (end < message.size() && end > pos + 1 && (uchar(message.at(end)) & 0xC0) == 0x80)
             --end;
-        QByteArray line = head + massage.mid(pos, end - pos);
-        if (end < massage.size())
+        QByteArray line = head + message.mid(pos, end - pos);
+        if (end < message.size())
             line += kContinuationMark;
-        send(line + "\r\n");
+        lines << line + "\r\n";
         pos = end;
     }
+    return lines;
 }
 
 void LogService::debug(const QString& source, const char* format, ...)
@@ -94,18 +100,35 @@ void LogService::error(QString source, QByteArray massage)
 
 void LogService::send(QByteArray massage)
 {
+    // After the last line nothing may follow it.
+    if (finished.load())
+        return;
     if (const int dropped = writeBuffer.set_data_bounded(std::move(massage), kMaxLines, kMaxBytes))
         lostLines += dropped;
 }
 
-void LogService::flush(int timeoutMs)
+void LogService::finish(const QString& source, const QByteArray& message, int timeoutMs)
 {
+    finished = true;
+    timer->stop();
     QElapsedTimer elapsed;
     elapsed.start();
-    reportLost();
+    // At the drain's own pace, so a reader's socket is not overrun.
     while (writeBuffer.detect_data() && elapsed.elapsed() < timeoutMs) {
-        logSender->send(writeBuffer.get_data());
-        QThread::usleep(200);
+        sendBatch();
+        QThread::msleep(1);
+    }
+    // A line still waiting, or one a thread queued as this began, would come
+    // after the last line: it is counted instead.
+    lostLines += writeBuffer.size();
+    writeBuffer.clear();
+    if (const qint64 lost = lostLines.exchange(0)) {
+        for (const QByteArray& line : debugLines("main", "Log lines lost: " + QByteArray::number(lost)))
+            logSender->send(line);
+    }
+    if (sourceCheck(source)) {
+        for (const QByteArray& line : debugLines(source, message))
+            logSender->send(line);
     }
 }
 
@@ -126,7 +149,7 @@ bool LogService::sourceCheck(QString source)
     return sourceList.contains(source, Qt::CaseSensitive);
 }
 
-void LogService::slotTimeOut()
+void LogService::sendBatch()
 {
     qint64 bytes = 0;
     for (int n = 0; n < kMaxLinesPerTick && bytes < kMaxBytesPerTick && writeBuffer.detect_data(); ++n) {
@@ -134,5 +157,10 @@ void LogService::slotTimeOut()
         bytes += line.size();
         logSender->send(line);
     }
+}
+
+void LogService::slotTimeOut()
+{
+    sendBatch();
     reportLost();
 }

@@ -26,8 +26,11 @@ public:
     void error(QString source, QByteArray massage);
     void send(QByteArray massage);
 
-    // Sends what is still queued, for at most timeoutMs; used at exit.
-    void flush(int timeoutMs);
+    // The log's last line, at exit: what is queued leaves for at most
+    // timeoutMs, the rest is dropped and counted, and then this line goes
+    // out as the very last datagram. Lines logged from now on, in any
+    // thread, are dropped.
+    void finish(const QString& source, const QByteArray& message, int timeoutMs);
 
     static constexpr int kMaxLines = 8192;
     static constexpr qint64 kMaxBytes = 2 * 1024 * 1024;
@@ -43,6 +46,9 @@ private:
     void sourceOn(QString source);
     bool sourceCheck(QString source);
     void reportLost();
+    // The datagrams of one debug line: more than one for a long message.
+    QList<QByteArray> debugLines(const QString& source, const QByteArray& message) const;
+    void sendBatch();
 
 private slots:
     virtual void slotTimeOut();
@@ -53,6 +59,7 @@ private:
     DataTransmission writeBuffer;
     QStringList sourceList;
     std::atomic<qint64> lostLines{0};
+    std::atomic<bool> finished{false};
 };
 
 extern LogService* logService;

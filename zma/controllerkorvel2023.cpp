@@ -20,6 +20,13 @@ ControllerKorvel2023::ControllerKorvel2023(ModelKorvel2023* model)
     connect(timerCycleInit, &QTimer::timeout, this, &ControllerKorvel2023::init_cycle, Qt::DirectConnection);
     connect(timerCycle, &QTimer::timeout, this, &ControllerKorvel2023::main_cycle, Qt::DirectConnection);
     connect(view->usart, SIGNAL(portLost()), this, SLOT(slotPortLost()), Qt::DirectConnection);
+    connect(view->commandSender, &CommandSender::abandoned, this, &ControllerKorvel2023::slotAbandoned,
+            Qt::DirectConnection);
+    timerIdentityRetry = new QTimer();
+    timerIdentityRetry->setSingleShot(true);
+    timerIdentityRetry->setInterval(kIdentityRetryMs);
+    connect(timerIdentityRetry, &QTimer::timeout, this, &ControllerKorvel2023::slotIdentityRetry,
+            Qt::DirectConnection);
 }
 
 void ControllerKorvel2023::start(int ms)
@@ -33,6 +40,7 @@ void ControllerKorvel2023::start(int ms)
 
 void ControllerKorvel2023::stop(bool waitConsole)
 {
+    timerIdentityRetry->stop();
     timerCycleInit->stop();
     timerCycle->stop();
     // The parent's last commands (a door opened just before it closed our
@@ -97,6 +105,33 @@ void ControllerKorvel2023::slotPortLost()
     }
 }
 
+void ControllerKorvel2023::slotAbandoned(const CommandTESK& cmd, int sends)
+{
+    const char* name = commandName(cmd.cmd);
+    const QString what = QStringLiteral("%1 sent %2 times").arg(name ? name : "an unknown command").arg(sends);
+    const bool identityRequest = cmd.cmd >= CMD_READ_VERSION_ZMA && cmd.cmd <= CMD_READ_UID_2;
+    if (!identityRequest)
+        qDebug().noquote() << QStringLiteral("ERROR: serial: the shield did not answer %1, given up").arg(what);
+    if (!identityPending)
+        return;
+    // Nothing asks for the identity any more: ask again after a pause, for
+    // as long as it takes; a shield may be powered or reset late.
+    if (!shieldSilent || lastSilentReport.elapsed() >= kSilentReportMs) {
+        qDebug().noquote() << QStringLiteral("ERROR: serial: the shield does not answer on %1 (%2), asking again every %3 s")
+                                  .arg(view->usart->portName(), what)
+                                  .arg(kIdentityRetryMs / 1000);
+        lastSilentReport.start();
+    }
+    shieldSilent = true;
+    timerIdentityRetry->start();
+}
+
+void ControllerKorvel2023::slotIdentityRetry()
+{
+    if (identityPending)
+        model->read_version_ZMA();
+}
+
 uint32_t ControllerKorvel2023::make_uint32_from_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
 {
     return uint32_t(b0) | (uint32_t(b1) << 8) | (uint32_t(b2) << 16) | (uint32_t(b3) << 24);
@@ -149,6 +184,15 @@ void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
     auto byte = [&d](int i) { return i < d.size() ? static_cast<uint8_t>(d.at(i)) : uint8_t(0); };
     Settings* settings = model->settings;
 
+    if (receiveCmd.cmd >= CMD_READ_VERSION_ZMA && receiveCmd.cmd <= CMD_READ_UID_2) {
+        // The sequence goes on from this answer; a retry would start it over.
+        timerIdentityRetry->stop();
+        if (shieldSilent) {
+            qDebug().noquote() << QStringLiteral("serial: the shield answers on %1 at last")
+                                      .arg(view->usart->portName());
+            shieldSilent = false;
+        }
+    }
     switch (receiveCmd.cmd) {
     case CMD_READ_VERSION_ZMA:
         view->commandSender->repeatStop();
@@ -237,10 +281,12 @@ void ControllerKorvel2023::in_free(CommandTESK receiveCmd)
     case CMD_OPEN_1_FREE_DONE:
         logService->debug("Controller", "Success OP1");
         view->commandSender->repeatStop();
+        confirmOpen();
         break;
     case CMD_OPEN_2_FREE_DONE:
         logService->debug("Controller", "Success OP2");
         view->commandSender->repeatStop();
+        confirmOpen();
         break;
     default:
         break;
@@ -264,15 +310,19 @@ void ControllerKorvel2023::in_cell(CommandTESK receiveCmd)
         break;
     case CMD_PICKUP_DONE:
         model->status = STATUS_PICKUP;
+        if (model->settings->confirm)
+            view->consoleCommand->command_pickup();
         view->commandSender->repeatStop();
         logService->debug("Controller", "STATUS_CALL pickup");
         break;
     case CMD_OPEN_1:
         view->commandSender->repeatStop();
+        confirmOpen();
         logService->debug("Controller", "STATUS_CALL Открыта дверь 1");
         break;
     case CMD_OPEN_2:
         view->commandSender->repeatStop();
+        confirmOpen();
         logService->debug("Controller", "STATUS_CALL Открыта дверь 2");
         break;
     default:
@@ -292,14 +342,22 @@ void ControllerKorvel2023::in_pickup(CommandTESK receiveCmd)
         break;
     case CMD_OPEN_1:
         view->commandSender->repeatStop();
+        confirmOpen();
         logService->debug("Controller", "STATUS_PICKUP Открыта дверь 1");
         break;
     case CMD_OPEN_2:
         view->commandSender->repeatStop();
+        confirmOpen();
         logService->debug("Controller", "STATUS_PICKUP Открыта дверь 2");
         break;
     default:
         logService->debug("Controller", "STATUS_PICKUP Неизвестная команда ");
         break;
     }
+}
+
+void ControllerKorvel2023::confirmOpen()
+{
+    if (model->settings->confirm)
+        view->consoleCommand->command_open();
 }

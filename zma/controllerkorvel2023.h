@@ -28,12 +28,20 @@ public:
     // brings about one frame per tick.
     static constexpr int kMaxFramesPerTick = 32;
 
+    // A shield that never answered its identity is asked again this long
+    // after the last request was given up, and said to be silent at most
+    // once a minute.
+    static constexpr int kIdentityRetryMs = 5000;
+    static constexpr int kSilentReportMs = 60000;
+
 public slots:
     void main_cycle();
     void init_cycle();
 
 private slots:
     void slotPortLost();
+    void slotAbandoned(const CommandTESK& cmd, int sends);
+    void slotIdentityRetry();
 
 private:
     // One tick of either cycle: frames from the shield to their handler.
@@ -48,12 +56,17 @@ private:
     void in_cell(CommandTESK receiveCmd);
     void in_pickup(CommandTESK receiveCmd);
     void handleIdentity(const CommandTESK& receiveCmd);
+    // With -confirm, the parent hears that the shield opened a door.
+    void confirmOpen();
     static uint32_t make_uint32_from_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
 
     ModelKorvel2023* model;
     ViewKorvelTesk* view;
     QTimer* timerCycle;
     QTimer* timerCycleInit;
+    QTimer* timerIdentityRetry;
+    bool shieldSilent = false;
+    QElapsedTimer lastSilentReport;
     ReceiveStream receiveStream;
     bool identityPending = true;
     CommandTESK outgoing;

@@ -23,6 +23,7 @@ void Settings::parser_param(int argc, char** argv)
         Console::writeLine(QStringLiteral("Beta: %1").arg(kDriverBeta));
         Console::writeLine(QStringLiteral("#Not for release!: "));
     }
+    confirm = options.contains(QStringLiteral("-confirm"));
     set_intercom(get_intercom_from_list_arg(options));
 }
 

@@ -24,6 +24,10 @@ public:
     uint8_t revision = 0;
     uint32_t id[3] = {0, 0, 0};
     std::atomic<uint8_t> flagAdrGate{0};
+    // -confirm: the shield's confirmations of a pick-up and of a door
+    // command are told to the parent as "pickup" and "open" lines. Set by
+    // the command line before any thread starts.
+    bool confirm = false;
 
 private:
     uint8_t get_intercom_from_list_arg(QList<QString> options);

@@ -94,9 +94,8 @@ QStringList framesFrom(FakeShieldPty& shield, int from)
     return out;
 }
 
-bool Rig::answerIdentity(const Identity& id, int timeoutMs)
+bool Rig::answerIdentity(const Identity& id, int timeoutMs, int from)
 {
-    int from = 0;
     for (uint8_t request : {VERSION, FIRMWARE, UID_0, UID_1, UID_2}) {
         const int at = waitFrame(shield, frame(request), from, timeoutMs);
         if (at < 0)

@@ -70,8 +70,9 @@ public:
     // Starts the driver and answers the identity requests; true once the
     // info block has been printed whole.
     bool start(const QStringList& args = {}, const Identity& id = Identity());
-    // Answers each identity request in turn as it appears on the line.
-    bool answerIdentity(const Identity& id, int timeoutMs = 5000);
+    // Answers each identity request in turn as it appears on the line, from
+    // the frame at index `from` on.
+    bool answerIdentity(const Identity& id, int timeoutMs = 5000, int from = 0);
 
     int readyLines = 0;  // stdout lines up to the end of the info block
     int readyFrames = 0; // frames written during start-up

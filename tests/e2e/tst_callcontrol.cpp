@@ -62,23 +62,44 @@ void TestCallControl::dialStartsRingingAtOnce()
 
 void TestCallControl::shieldDropEndsCall_data()
 {
+    QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("pickedUp");
+    QTest::addColumn<bool>("doorOpened");
     QTest::addColumn<QByteArray>("logged");
-    QTest::newRow("while ringing") << false << QByteArray("STATUS_CALL Drop");
-    QTest::newRow("after pickup") << true << QByteArray("STATUS_PICKUP Drop");
+    QTest::addColumn<QStringList>("lines");
+    const QStringList plain{"dial 12", "drop"};
+    QTest::newRow("while ringing") << QStringList() << false << false << QByteArray("STATUS_CALL Drop") << plain;
+    QTest::newRow("after pickup") << QStringList() << true << false << QByteArray("STATUS_PICKUP Drop") << plain;
+    QTest::newRow("after pickup and door") << QStringList() << true << true << QByteArray("STATUS_PICKUP Drop")
+                                           << plain;
+    // The shield's confirmations, told to a parent that asked for them.
+    QTest::newRow("after pickup and door, -confirm")
+        << QStringList{"-confirm"} << true << true << QByteArray("STATUS_PICKUP Drop")
+        << QStringList{"dial 12", "pickup", "open", "drop"};
+    QTest::newRow("while ringing, door, -confirm") << QStringList{"-confirm"} << false << true
+                                                   << QByteArray("STATUS_CALL Drop")
+                                                   << QStringList{"dial 12", "open", "drop"};
 }
 
 void TestCallControl::shieldDropEndsCall()
 {
+    QFETCH(QStringList, args);
     QFETCH(bool, pickedUp);
+    QFETCH(bool, doorOpened);
     QFETCH(QByteArray, logged);
+    QFETCH(QStringList, lines);
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.start(args));
     QVERIFY(pickedUp ? rig.pickedUp() : rig.ring());
+    if (doorOpened) {
+        rig.shield.send(frame(OPEN_1, QByteArray(), true));
+        QVERIFY(rig.log.waitMessage("Controller", pickedUp ? "STATUS_PICKUP Открыта дверь 1"
+                                                           : "STATUS_CALL Открыта дверь 1", kWait));
+    }
     rig.shield.send(frame(DROP, QByteArray(), true));
     QVERIFY(rig.driver.waitLine("drop", kWait));
     QVERIFY(rig.log.waitMessage("Controller", logged, kWait));
-    QCOMPARE(rig.linesAfterReady(), (QStringList{"dial 12", "drop"}));
+    QCOMPARE(rig.linesAfterReady(), lines);
 
     // Free again: the next dial rings anew.
     QVERIFY(rig.ring());

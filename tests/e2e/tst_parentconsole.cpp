@@ -37,15 +37,28 @@ void TestParentConsole::doorCommandsWhileFree_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QByteArray>("expected"); // empty: nothing on the line
     QTest::addColumn<bool>("openLogged");
-    QTest::newRow("open 1") << QByteArray("open 1") << kOpen1Frame << false;
-    QTest::newRow("2") << QByteArray("2") << kOpen1Frame << true;
-    QTest::newRow("21") << QByteArray("21") << kOpen1Frame << false;
-    QTest::newRow("22") << QByteArray("22") << kOpen2Frame << false;
-    QTest::newRow("open 2") << QByteArray("open 2") << kOpen2Frame << false;
-    QTest::newRow("open alone") << QByteArray("open") << QByteArray() << false;
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("outcome"); // "confirmed", "given up" or "" (not waited for)
+    QTest::addColumn<QStringList>("lines");
+    const QStringList none;
+    QTest::newRow("open 1") << QByteArray("open 1") << kOpen1Frame << false << none << QByteArray() << none;
+    QTest::newRow("2") << QByteArray("2") << kOpen1Frame << true << none << QByteArray() << none;
+    QTest::newRow("21") << QByteArray("21") << kOpen1Frame << false << none << QByteArray() << none;
+    QTest::newRow("22") << QByteArray("22") << kOpen2Frame << false << none << QByteArray() << none;
+    QTest::newRow("open 2") << QByteArray("open 2") << kOpen2Frame << false << none << QByteArray() << none;
+    QTest::newRow("open alone") << QByteArray("open") << QByteArray() << false << none << QByteArray() << none;
     // Numbers out of range open nothing, not the door of their low bits.
     for (const char* c : {"open 257", "open 258", "open 0", "65538", "65537 1", "258 1", "open 99999999999"})
-        QTest::newRow(c) << QByteArray(c) << QByteArray() << false;
+        QTest::newRow(c) << QByteArray(c) << QByteArray() << false << none << QByteArray() << none;
+    // The parent hears of the door only when it asked to.
+    QTest::newRow("open 1 confirmed, no -confirm") << QByteArray("open 1") << kOpen1Frame << false << none
+                                                   << QByteArray("confirmed") << none;
+    QTest::newRow("open 1 confirmed, -confirm") << QByteArray("open 1") << kOpen1Frame << false
+                                                << QStringList{"-confirm"} << QByteArray("confirmed")
+                                                << QStringList{"open"};
+    // A door command the shield never answers is named on stderr.
+    QTest::newRow("open 1 never answered") << QByteArray("open 1") << kOpen1Frame << false << none
+                                           << QByteArray("given up") << none;
 }
 
 void TestParentConsole::doorCommandsWhileFree()
@@ -53,8 +66,11 @@ void TestParentConsole::doorCommandsWhileFree()
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, expected);
     QFETCH(bool, openLogged);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, outcome);
+    QFETCH(QStringList, lines);
     Rig rig;
-    QVERIFY(rig.start());
+    QVERIFY(rig.start(args));
     rig.driver.writeLine(command);
     QElapsedTimer t;
     t.start();
@@ -62,12 +78,20 @@ void TestParentConsole::doorCommandsWhileFree()
         QVERIFY(waitFrame(rig.shield, expected, rig.readyFrames, kWait) == rig.readyFrames);
         QVERIFY2(t.elapsed() <= kPrompt, qPrintable(QString("door frame after %1 ms").arg(t.elapsed())));
     }
+    if (outcome == "confirmed") {
+        rig.shield.send(frame(OPEN_1_FREE_DONE));
+        QVERIFY(rig.log.waitMessage("Controller", "Success OP1", kWait));
+    } else if (outcome == "given up") {
+        QVERIFY2(rig.driver.waitStderr("ERROR: serial: the shield did not answer CMD_OPEN_1_FREE sent 6 times, "
+                                       "given up\n", scaled(8000)),
+                 rig.driver.stderrBytes().constData());
+    }
     QVERIFY(rig.consoleBarrier());
     QTest::qWait(200);
     if (expected.isEmpty())
         QCOMPARE(rig.framesAfterReady(), QStringList());
     QCOMPARE(rig.countLog("Console", "Open"), openLogged ? 1 : 0);
-    QCOMPARE(rig.linesAfterReady(), QStringList());
+    QCOMPARE(rig.linesAfterReady(), lines);
 }
 
 void TestParentConsole::callCommandsAreLogged_data()
@@ -232,8 +256,11 @@ void TestParentConsole::endOfInputStopsDriverCleanly()
         rig.driver.setSerial("/nonexistent/zma-e2e-no-port");
         QVERIFY(rig.log.isBound());
         QVERIFY(rig.driver.start());
-        // The request to the missing shield is out; its repeat is 700 ms away.
-        QVERIFY(waitUntil([&] { return !rig.log.messages("Uart WRITE").isEmpty(); }, kWait));
+        // The request to the missing shield is dropped, and said to be;
+        // its repeat is 700 ms away.
+        QVERIFY(rig.log.waitMessage("main", "Uart WRITE dropped: 1 frame, the port is closed; the last "
+                                            "FF 65 48 A0 FF FF FF FF FF 99", kWait));
+        QCOMPARE(rig.log.messages("Uart WRITE").size(), 0);
     }
     rig.driver.writeLine("7 102"); // handled before the end of input
     QVERIFY(rig.driver.waitLine("#Intercom 102 supported indexes ", kWait));

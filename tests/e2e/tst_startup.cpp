@@ -56,39 +56,66 @@ void TestStartup::identityExchangeEndsInInfoBlock_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("beta");
+    QTest::addColumn<bool>("late"); // silent until the driver gave up once
     QTest::addColumn<QStringList>("expected");
     const QStringList head = {"#WARNING: No intercom select", "#Intercom 10 not supported indexes ",
                               "#ZMA_Driver_KorvelTesk_v1.0.10", "ZMA_STM_Driver 2.17", "",
                               "Intercom: 10", "Program_STM: 529"};
     const QStringList tail = {"Shield: 2", "Revision: 5", "ID: 1abc0de", "", "", "shield_ready", ""};
-    QTest::newRow("release firmware") << QStringList() << 0 << head + tail;
-    QTest::newRow("beta firmware") << QStringList() << 3
+    QTest::newRow("release firmware") << QStringList() << 0 << false << head + tail;
+    QTest::newRow("beta firmware") << QStringList() << 3 << false
                                    << head + QStringList{"Beta: 3", "#WARNING: VORK not for release!"} + tail;
     QStringList gate = head;
     gate[0] = "#Intercom 102 supported indexes ";
     gate.removeAt(1);
     gate[4] = "Intercom: 102";
-    QTest::newRow("intercom 102") << QStringList{"-ic", "102"} << 0 << gate + tail;
+    QTest::newRow("intercom 102") << QStringList{"-ic", "102"} << 0 << false << gate + tail;
+    QTest::newRow("late shield") << QStringList{"-ic", "102"} << 0 << true << gate + tail;
 }
 
 void TestStartup::identityExchangeEndsInInfoBlock()
 {
     QFETCH(QStringList, args);
     QFETCH(int, beta);
+    QFETCH(bool, late);
     QFETCH(QStringList, expected);
     Rig rig;
     Identity id;
     id.beta = uint8_t(beta);
-    QVERIFY(rig.start(args, id));
+    int first = 0; // the request the shield answers first
+    if (late) {
+        // Six requests go unanswered; the shield is said to be silent and
+        // asked again after a pause, and answers that.
+        const QByteArray silent = "ERROR: serial: the shield does not answer on " + rig.shield.portPath().toUtf8()
+            + " (CMD_READ_VERSION_ZMA sent 6 times), asking again every 5 s\n";
+        QVERIFY(rig.driver.start(args));
+        QVERIFY2(rig.driver.waitStderr(silent, scaled(9000)), rig.driver.stderrBytes().constData());
+        first = waitFrame(rig.shield, frame(VERSION), 6, scaled(9000));
+        QCOMPARE(first, 6);
+        const qint64 pause = rig.shield.frames.at(6).atMs - rig.shield.frames.at(5).atMs;
+        QVERIFY2(pause >= 4500, qPrintable(QString("asked again after %1 ms").arg(pause)));
+        QVERIFY(rig.answerIdentity(id, kWait, first));
+        QVERIFY(rig.driver.waitLine("shield_ready", kWait));
+        QVERIFY(rig.driver.waitStderr("serial: the shield answers on " + rig.shield.portPath().toUtf8() + " at last",
+                                      kWait));
+        QCOMPARE(rig.driver.stderrBytes().count("does not answer"), 1);
+        QVERIFY(waitUntil([&] { return rig.driver.lines().size() >= expected.size(); }, kWait));
+        rig.shield.pump();
+        rig.readyFrames = rig.shield.frames.size();
+    } else {
+        QVERIFY(rig.start(args, id));
+    }
     QCOMPARE(rig.driver.lines(), expected);
 
     QCOMPARE(rig.framesAfterReady(), QStringList()); // nothing sent after ready
-    const QStringList sent = framesFrom(rig.shield, 0);
+    const QStringList sent = framesFrom(rig.shield, first);
     QCOMPARE(sent, (QStringList{spaced(frame(VERSION)), spaced(frame(FIRMWARE)), spaced(frame(UID_0)),
                                 spaced(frame(UID_1)), spaced(frame(UID_2))}));
     QCOMPARE(sent.first(), QString("FF 65 48 A0 FF FF FF FF FF 99"));
     QCOMPARE(sent.last(), QString("FF 65 48 A5 FF FF FF FF FF 72"));
     QVERIFY(rig.log.waitMessage("Controller", "Version 2", kWait));
+    if (late)
+        QVERIFY(rig.dial(12, "dial 12 0"));
 }
 
 void TestStartup::firstLogDatagramIsMainTest1()

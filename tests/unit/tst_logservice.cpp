@@ -23,6 +23,7 @@ private slots:
     void messageWithNulBytesArrivesWhole();
     void longFormattedMessageIsCut();
     void errorLineHasNoTimeAndNoLineEnd();
+    void overlongLineIsSplitWithContinuationMarks_data();
     void overlongLineIsSplitWithContinuationMarks();
     void fullMailboxDropsOldestAndSaysHowMany();
 
@@ -156,14 +157,24 @@ void TstLogService::errorLineHasNoTimeAndNoLineEnd()
     QCOMPARE(got, QList<QByteArray>{"[ERROR] [Controller]: msg"});
 }
 
+void TstLogService::overlongLineIsSplitWithContinuationMarks_data()
+{
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("pieces");
+    QTest::newRow("12 KB in two") << 4000 << 2; // as a long serial read logs
+    QTest::newRow("21 KB in three") << 7000 << 3; // the later pieces start at their own offsets
+}
+
 void TstLogService::overlongLineIsSplitWithContinuationMarks()
 {
-    QByteArray bytes;
-    for (int i = 0; i < 4000; ++i)
-        bytes += char(i * 7);
-    const QByteArray hex = bytes.toHex(' ').toUpper(); // about 12 KB, as a long serial read logs
+    QFETCH(int, bytes);
+    QFETCH(int, pieces);
+    QByteArray raw;
+    for (int i = 0; i < bytes; ++i)
+        raw += char(i * 7);
+    const QByteArray hex = raw.toHex(' ').toUpper();
     const QList<QByteArray> got = sentBy([&] { logService->debug("Uart READ", hex); });
-    QCOMPARE(got.size(), 2);
+    QCOMPARE(got.size(), pieces);
     QByteArray joined;
     for (int i = 0; i < got.size(); ++i) {
         QVERIFY(got[i].size() <= LogService::kMaxDatagram);

@@ -1,6 +1,7 @@
 // The worker thread with its own periodic timer: where it ticks, how its
-// period changes, and that it stops.
+// period changes, and that it stops; and the main loop's quit on request.
 
+#include "utils/signalwatcher.h"
 #include "utils/timerthread.h"
 
 #include <QtTest>
@@ -56,6 +57,7 @@ private slots:
     void quitStopsTicks();
     void periodChangeAfterLoopEndedReturnsAtOnce();
     void periodChangeRacingQuitNeverHangs();
+    void quitRequestEndsLoopWithoutSignalWatcher();
 };
 
 void TstTimerThread::notStartedNeverTicks()
@@ -135,6 +137,18 @@ void TstTimerThread::periodChangeRacingQuitNeverHangs()
         t.slotChangeSpiPeriod(4);
         QVERIFY(t.waitStopped(5000));
     }
+}
+
+void TstTimerThread::quitRequestEndsLoopWithoutSignalWatcher()
+{
+    // End of input asks for the quit; with no watcher thread to carry it
+    // (never started here) the main loop must still end.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    watchdog.start(5000);
+    QTimer::singleShot(0, [] { SignalWatcher::requestQuit(); });
+    QCOMPARE(QCoreApplication::exec(), 0);
 }
 
 QTEST_GUILESS_MAIN(TstTimerThread)
