@@ -1,6 +1,7 @@
 #ifndef SOUND_H
 #define SOUND_H
 
+#include "sound/audiostats.h"
 #include "utils/datatransmission.h"
 
 #include <QByteArray>
@@ -15,6 +16,7 @@ public:
 
     DataTransmission dataToShieldBuffer;
     QByteArray dataToShieldNull;
+    AudioStats stats;
 };
 
 #endif

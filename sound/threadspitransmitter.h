@@ -1,6 +1,7 @@
 #ifndef THREADSPITRANSMITTER_H
 #define THREADSPITRANSMITTER_H
 
+#include "sound/playouttrim.h"
 #include "utils/timerthread.h"
 
 #include <QByteArray>
@@ -15,6 +16,14 @@ class ThreadSpiTransmitter : public TimerThread
 public:
     ThreadSpiTransmitter(uint32_t ms, Sound* sound);
 
+    // Off: the parent's blocks wait in a plain FIFO, however far ahead the
+    // parent runs (a parent that keeps its own latency). Before start().
+    void setTrim(bool on) { trimOn = on; }
+
+    // A gap in the parent's audio shorter than this (a second) is counted
+    // as underrun; a longer one is the parent pausing.
+    static constexpr int kGapExchanges = 62;
+
 signals:
     // Carries the block of this exchange, so the receiver never sees a block
     // that the next exchange is overwriting.
@@ -24,8 +33,15 @@ private slots:
     void slotTimeOut() override;
 
 private:
+    // Underruns: idle blocks sent in a short gap of the parent's audio.
+    void countGap(bool parentBlock);
+
     SPI* spi;
     Sound* sound;
+    bool trimOn = true;
+    PlayoutTrim trim;
+    bool streaming = false;
+    int idleRun = 0;
 };
 
 #endif

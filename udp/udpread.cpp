@@ -65,22 +65,10 @@ void UDPread::writeBufUDP()
         std::lock_guard<std::mutex> lock(mutexBufferUDP);
         dataBufferUDP.append(datagram);
         while (dataBufferUDP.size() >= AUDIO_BLOCK_BYTES) {
-            droppedBlocks += sound->dataToShieldBuffer.set_data_bounded(
+            // Reported with the other audio counts, once a second at most.
+            sound->stats.boundDropped += sound->dataToShieldBuffer.set_data_bounded(
                 dataBufferUDP.left(AUDIO_BLOCK_BYTES), kMaxQueuedBlocks);
             dataBufferUDP.remove(0, AUDIO_BLOCK_BYTES);
         }
     }
-    reportDrops();
-}
-
-void UDPread::reportDrops()
-{
-    if (droppedBlocks == 0)
-        return;
-    if (lastDropReport.isValid() && lastDropReport.elapsed() < 1000)
-        return;
-    qDebug() << "ERROR: UDP audio: dropped" << droppedBlocks
-             << "oldest blocks, more than" << kMaxQueuedBlocks << "were waiting";
-    droppedBlocks = 0;
-    lastDropReport.start();
 }

@@ -34,15 +34,11 @@ private slots:
     void slotBind();
 
 private:
-    void reportDrops();
-
     QUdpSocket* udpSocketClient;
     std::mutex mutexBufferUDP;
     uint16_t port;
     QByteArray dataBufferUDP;
     Sound* sound;
-    qint64 droppedBlocks = 0;
-    QElapsedTimer lastDropReport;
     QTimer* bindTimer;
     bool bindFailed = false;
 };

@@ -3,6 +3,7 @@
 #include "commands/usarttimerthread.h"
 #include "console/consolecommand.h"
 #include "log/logservice.h"
+#include "sound/sound.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"
 #include "zma/viewkorveltesk.h"
@@ -102,6 +103,7 @@ void ControllerKorvel2023::slotPortLost()
     if (model->status != STATUS_FREE) {
         model->status = STATUS_FREE;
         view->consoleCommand->command_drop();
+        logCallAudio();
     }
 }
 
@@ -272,6 +274,7 @@ void ControllerKorvel2023::in_free(CommandTESK receiveCmd)
         } else {
             // Status first: the call's repeat then gets the long period.
             model->status = STATUS_CALL;
+            callAudioStart = view->sound->stats.counts();
             view->consoleCommand->command_dial(dial, 0);
             model->call();
             logService->debug("Controller", "STATUS_FREE Dial");
@@ -307,6 +310,7 @@ void ControllerKorvel2023::in_cell(CommandTESK receiveCmd)
         view->consoleCommand->command_drop();
         view->commandSender->repeatStop();
         logService->debug("Controller", "STATUS_CALL Drop");
+        logCallAudio();
         break;
     case CMD_PICKUP_DONE:
         model->status = STATUS_PICKUP;
@@ -339,6 +343,7 @@ void ControllerKorvel2023::in_pickup(CommandTESK receiveCmd)
         view->commandSender->repeatStop();
         view->consoleCommand->command_drop();
         logService->debug("Controller", "STATUS_PICKUP Drop");
+        logCallAudio();
         break;
     case CMD_OPEN_1:
         view->commandSender->repeatStop();
@@ -360,4 +365,13 @@ void ControllerKorvel2023::confirmOpen()
 {
     if (model->settings->confirm)
         view->consoleCommand->command_open();
+}
+
+void ControllerKorvel2023::logCallAudio()
+{
+    const AudioStats::Counts c = view->sound->stats.counts() - callAudioStart;
+    logService->debug("main", "Call audio to the line: %lld blocks dropped to keep the delay down, %lld underrun blocks, "
+                              "%lld dropped at the bound",
+                      static_cast<long long>(c.trimmed), static_cast<long long>(c.underruns),
+                      static_cast<long long>(c.boundDropped));
 }

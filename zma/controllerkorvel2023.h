@@ -3,6 +3,7 @@
 
 #include "commands/commandtesk.h"
 #include "commands/receivestream.h"
+#include "sound/audiostats.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -58,6 +59,8 @@ private:
     void handleIdentity(const CommandTESK& receiveCmd);
     // With -confirm, the parent hears that the shield opened a door.
     void confirmOpen();
+    // The log gets what the parent's audio lost during the call.
+    void logCallAudio();
     static uint32_t make_uint32_from_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
 
     ModelKorvel2023* model;
@@ -67,6 +70,7 @@ private:
     QTimer* timerIdentityRetry;
     bool shieldSilent = false;
     QElapsedTimer lastSilentReport;
+    AudioStats::Counts callAudioStart;
     ReceiveStream receiveStream;
     bool identityPending = true;
     CommandTESK outgoing;

@@ -24,6 +24,7 @@ void Settings::parser_param(int argc, char** argv)
         Console::writeLine(QStringLiteral("#Not for release!: "));
     }
     confirm = options.contains(QStringLiteral("-confirm"));
+    audioFifo = options.contains(QStringLiteral("-audio-fifo"));
     set_intercom(get_intercom_from_list_arg(options));
 }
 

@@ -28,6 +28,9 @@ public:
     // command are told to the parent as "pickup" and "open" lines. Set by
     // the command line before any thread starts.
     bool confirm = false;
+    // -audio-fifo: the parent's audio waits in a plain FIFO, never trimmed
+    // to keep the delay down (a parent that keeps its own latency).
+    bool audioFifo = false;
 
 private:
     uint8_t get_intercom_from_list_arg(QList<QString> options);

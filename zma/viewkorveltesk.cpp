@@ -9,6 +9,7 @@
 #include "udp/udpread.h"
 #include "udp/udpwrite.h"
 #include "zma/modelkorvel2023.h"
+#include "zma/settings.h"
 
 ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
     : QObject(nullptr), model(model)
@@ -19,6 +20,7 @@ ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
 
     sound = new Sound();
     threadSpiTransmitter = new ThreadSpiTransmitter(16, sound);
+    threadSpiTransmitter->setTrim(!model->settings->audioFifo);
     udpRead = new UDPread(nullptr, 20003, sound);
     udpWrite = new UdpWrite(nullptr, 20002, sound);
     // The block leaves from the audio thread itself: a hand-over to the main

@@ -1,6 +1,8 @@
-// One audio block exchange through the board library, and the idle block.
+// One audio block exchange through the board library, the idle block, and
+// the rule that keeps the parent's audio from piling up ahead of the line.
 
 #include "libzq-board-korvel-20203.h"
+#include "sound/playouttrim.h"
 #include "sound/sound.h"
 #include "sound/spi.h"
 
@@ -41,6 +43,8 @@ private slots:
     void exchangeSelectsTransfersAndDeselects();
     void shortReceiveBufferGrowsToBlock();
     void newSoundHasIdleBlock();
+    void trimDropsOnlyWhatStaysAhead_data();
+    void trimDropsOnlyWhatStaysAhead();
 };
 
 static QByteArray pattern(int size, int mul, int add)
@@ -105,6 +109,64 @@ void TstSpi::newSoundHasIdleBlock()
         idle.append("\xFF\x7F", 2);
     QCOMPARE(sound.dataToShieldNull, idle);
     QVERIFY(!sound.dataToShieldBuffer.detect_data());
+}
+
+void TstSpi::trimDropsOnlyWhatStaysAhead_data()
+{
+    // Blocks arriving from the parent before each exchange; the exchange then
+    // asks the rule and takes one block if any waits.
+    QTest::addColumn<QVector<int>>("arrivals");
+    QTest::addColumn<int>("drops");
+    QTest::addColumn<int>("maxLateDepth"); // over the last third; -1: not checked
+    auto run = [](QVector<int> v, int value, int times) {
+        v.insert(v.size(), times, value);
+        return v;
+    };
+    const QVector<int> none;
+    QTest::newRow("on time") << run(none, 1, 1000) << 0 << 1;
+    QVector<int> jitter;
+    for (int i = 0; i < 100; ++i)
+        jitter << 0 << 2 << 1 << 1 << 1 << 1 << 1 << 1 << 1 << 1; // one block late in ten
+    QTest::newRow("late now and then") << jitter << 0 << 2;
+    QTest::newRow("stall then burst") << run(run(run(run(none, 1, 200), 0, 4), 5, 1), 1, 300) << 4 << 1;
+    QTest::newRow("ten at once, then paced") << run(run(none, 10, 1), 1, 500) << 9 << 1;
+    QVector<int> chunks;
+    for (int i = 0; i < 100; ++i)
+        chunks << 8 << 0 << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("chunks of eight") << chunks << 0 << 8;
+    QVector<int> fast;
+    for (int i = 0; i < 1875; ++i)
+        fast << (i % 100 == 99 ? 2 : 1); // a clock 1 % fast, 30 s
+    QTest::newRow("parent 1 % fast") << fast << 18 << 3;
+    // Above the target for one exchange less than the window: kept.
+    QTest::newRow("ahead 61 exchanges") << run(run(run(run(none, 3, 1), 1, 60), 0, 1), 1, 100) << 0 << -1;
+    QTest::newRow("ahead 62 exchanges") << run(run(run(run(none, 3, 1), 1, 61), 0, 1), 1, 100) << 1 << -1;
+}
+
+void TstSpi::trimDropsOnlyWhatStaysAhead()
+{
+    QFETCH(QVector<int>, arrivals);
+    QFETCH(int, drops);
+    QFETCH(int, maxLateDepth);
+    PlayoutTrim trim;
+    int waiting = 0;
+    int dropped = 0;
+    int lateDepth = 0;
+    for (int i = 0; i < arrivals.size(); ++i) {
+        waiting += arrivals[i];
+        if (i >= arrivals.size() * 2 / 3)
+            lateDepth = qMax(lateDepth, waiting);
+        if (trim.dropOldest(waiting)) {
+            QVERIFY2(waiting > PlayoutTrim::kFloorDepth, qPrintable(QString("dropped at depth %1").arg(waiting)));
+            --waiting;
+            ++dropped;
+        }
+        if (waiting > 0)
+            --waiting;
+    }
+    QCOMPARE(dropped, drops);
+    if (maxLateDepth >= 0)
+        QVERIFY2(lateDepth <= maxLateDepth, qPrintable(QString("depth %1 late in the run").arg(lateDepth)));
 }
 
 QTEST_APPLESS_MAIN(TstSpi)
