@@ -118,13 +118,14 @@ void ControllerKorvel2023::slotAbandoned(const CommandTESK& cmd, int sends)
         return;
     // Nothing asks for the identity any more: ask again after a pause, for
     // as long as it takes; a shield may be powered or reset late.
-    if (!shieldSilent || lastSilentReport.elapsed() >= kSilentReportMs) {
+    // Once a minute at most, also for a shield that answers now and then.
+    if (!lastSilentReport.isValid() || lastSilentReport.elapsed() >= kSilentReportMs) {
         qDebug().noquote() << QStringLiteral("ERROR: serial: the shield does not answer on %1 (%2), asking again every %3 s")
                                   .arg(view->usart->portName(), what)
                                   .arg(kIdentityRetryMs / 1000);
         lastSilentReport.start();
+        shieldSilent = true;
     }
-    shieldSilent = true;
     timerIdentityRetry->start();
 }
 

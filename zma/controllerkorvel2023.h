@@ -68,6 +68,7 @@ private:
     QTimer* timerCycle;
     QTimer* timerCycleInit;
     QTimer* timerIdentityRetry;
+    // Said on stderr to be silent, and not yet said to answer.
     bool shieldSilent = false;
     QElapsedTimer lastSilentReport;
     AudioStats::Counts callAudioStart;
