@@ -120,8 +120,7 @@ void LogService::finish(const QString& source, const QByteArray& message, int ti
     }
     // A line still waiting, or one a thread queued as this began, would come
     // after the last line: it is counted instead.
-    lostLines += writeBuffer.size();
-    writeBuffer.clear();
+    lostLines += writeBuffer.clear();
     if (const qint64 lost = lostLines.exchange(0)) {
         for (const QByteArray& line : debugLines("main", "Log lines lost: " + QByteArray::number(lost)))
             logSender->send(line);

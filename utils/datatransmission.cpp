@@ -43,11 +43,13 @@ QByteArray DataTransmission::get_data()
     return dataForRead;
 }
 
-void DataTransmission::clear()
+int DataTransmission::clear()
 {
     Lock lock(mutex);
+    const int dropped = buffer.size();
     buffer.clear();
     heldBytes = 0;
+    return dropped;
 }
 
 int DataTransmission::size()

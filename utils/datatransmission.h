@@ -24,7 +24,8 @@ public:
     bool detect_data();
     // Empty mailbox: returns an empty array and leaves dataForRead alone.
     QByteArray get_data();
-    void clear();
+    // Returns how many entries it dropped.
+    int clear();
     int size();
     qint64 bytes();
 

@@ -126,7 +126,9 @@ void ControllerKorvel2023::slotAbandoned(const CommandTESK& cmd, int sends)
         lastSilentReport.start();
         shieldSilent = true;
     }
-    timerIdentityRetry->start();
+    // A command given up during the pause does not push the retry back.
+    if (!timerIdentityRetry->isActive())
+        timerIdentityRetry->start();
 }
 
 void ControllerKorvel2023::slotIdentityRetry()
