@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -78,6 +79,13 @@ int SpiPeer::unreadBytes()
     return n;
 }
 
+static qint64 monotonicNowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 void SpiPeer::loop()
 {
     QElapsedTimer clock;
@@ -102,6 +110,7 @@ void SpiPeer::loop()
         }
         if (reading && (fds[2].revents & (POLLIN | POLLHUP))) {
             const ssize_t n = ::recv(peerFd, buf, sizeof(buf), 0);
+            const qint64 receivedNs = monotonicNowNs();
             if (n <= 0) {
                 std::lock_guard<std::mutex> lock(mutex);
                 ::close(peerFd);
@@ -109,9 +118,10 @@ void SpiPeer::loop()
                 continue;
             }
             const QByteArray answer = answerFor(seq++);
+            const qint64 answeredNs = monotonicNowNs();
             (void)::send(peerFd, answer.constData(), answer.size(), MSG_NOSIGNAL);
             std::lock_guard<std::mutex> lock(mutex);
-            log.append({QByteArray(buf, int(n)), answer, clock.elapsed()});
+            log.append({QByteArray(buf, int(n)), answer, clock.elapsed(), receivedNs, answeredNs});
         }
     }
     std::lock_guard<std::mutex> lock(mutex);

@@ -23,6 +23,10 @@ public:
         QByteArray received; // what the driver sent to the line
         QByteArray answered; // what we clocked back
         qint64 atMs;
+        // CLOCK_MONOTONIC, ns: when the block was read and when the answer
+        // left, for latencies finer than atMs and comparable across threads.
+        qint64 receivedNs = 0;
+        qint64 answeredNs = 0;
     };
     QList<Exchange> exchanges();
     int count();
