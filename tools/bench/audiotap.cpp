@@ -49,13 +49,16 @@ void AudioTap::readAvailable()
             continue;
         if (n < 0)
             break;
-        timespec now{};
+        timespec now{}, mono{};
         clock_gettime(CLOCK_REALTIME, &now);
+        clock_gettime(CLOCK_MONOTONIC, &mono);
         ++received;
         if (!recording)
             continue;
-        Arrival a{0, qint64(now.tv_sec) * 1000000000 + now.tv_nsec, int(n), false};
+        Arrival a{0, qint64(now.tv_sec) * 1000000000 + now.tv_nsec, int(n), false, 0, 0};
         a.kernelNs = a.readNs;
+        if (n >= 4)
+            std::memcpy(&a.head, buf, sizeof(a.head));
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS
                 && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
@@ -65,6 +68,7 @@ void AudioTap::readAvailable()
                 a.stamped = true;
             }
         }
+        a.kernelMonoNs = a.kernelNs - a.readNs + qint64(mono.tv_sec) * 1000000000 + mono.tv_nsec;
         arrivals.push_back(a);
     }
 }

@@ -25,6 +25,10 @@ public:
         qint64 readNs;   // when the bench read it
         int size;
         bool stamped;    // false: no stamp came, kernelNs is readNs
+        // kernelNs on CLOCK_MONOTONIC, the clock of the bench's other
+        // stamps: shifted by the two clocks' offset read beside readNs.
+        qint64 kernelMonoNs;
+        quint32 head; // the datagram's first four bytes (0 when shorter)
     };
     // Arrivals are kept only while recording; all are counted.
     bool recording = false;

@@ -3,15 +3,21 @@
 // zma-bench-ref, the floor of the same design, on the same ports for the same
 // time: audio cadence at UDP 20002, CPU, RSS. Then, for the driver alone, the
 // latency from a shield frame to its status line and from a console command
-// to its frame on the line. The driver binds fixed UDP ports: run it through
-// run-bench.sh, which gives it a private network namespace.
+// to its frame on the line. With --latency, the audio's delay through the
+// driver both ways under several parent patterns (latencyrun.h). The driver
+// binds fixed UDP ports: run it through run-bench.sh, which gives it a
+// private network namespace.
 
 #include "../say.h"
 #include "audiotap.h"
+#include "benchdriver.h"
 #include "cadence.h"
+#include "hub.h"
+#include "latencyreport.h"
 #include "linepty.h"
 #include "procsample.h"
 #include "spipeer.h"
+#include "threadtable.h"
 #include "e2e/e2ehelpers.h"
 
 #include <QCoreApplication>
@@ -19,19 +25,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
-#include <fcntl.h>
-#include <functional>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace zmatest;
@@ -41,8 +40,6 @@ namespace {
 
 constexpr double kPeriodMs = 16.0;
 constexpr int kBlockBytes = 512;
-constexpr qint64 kMs = 1000000;
-constexpr qint64 kSec = 1000000000;
 
 // Bounds the figures are held to.
 constexpr double kCadenceRatioMax = 1.10;
@@ -64,150 +61,9 @@ struct Options {
     bool pidReport = false;
     bool strict = false;
     QString dumpDir; // raw samples for a closer look, when set
-};
-
-// Everything the bench listens to, served from one poll loop that sleeps
-// until something arrives, so its own wake-ups cost little and every read is
-// stamped when it could first be made.
-class Hub
-{
-public:
-    AudioTap audio{20002};
-    LinePty* line = nullptr;
-    int outFd = -1; // the driver's stdout and stderr, when they are ours
-    int errFd = -1;
-    QByteArray out, err;
-    qint64 outAtNs = 0; // when the last stdout bytes were seen
-    qint64 logDatagrams = 0;
-    qint64 besideDatagrams = 0;
-    std::function<void()> everySecond;
-
-    Hub()
-    {
-        // The driver's log goes somewhere, as it would with a parent.
-        logFd = boundUdp(20004);
-    }
-    ~Hub()
-    {
-        for (int fd : {logFd, besideFd, outFd, errFd})
-            if (fd >= 0)
-                ::close(fd);
-    }
-    Hub(const Hub&) = delete;
-    Hub& operator=(const Hub&) = delete;
-
-    bool isBound() const { return audio.isBound() && logFd >= 0; }
-    // The datagrams of a reference running beside the driver are received
-    // and read too, as the driver's are, so both pay for a delivery.
-    bool listenBeside(quint16 port) { return (besideFd = boundUdp(port)) >= 0; }
-
-    // Serves every source until done() holds or the deadline (monotonic ns)
-    // passes; true if done() held.
-    bool serveUntil(qint64 deadlineNs, const std::function<bool()>& done = {})
-    {
-        for (;;) {
-            if (done && done())
-                return true;
-            qint64 now = monotonicNs();
-            if (now >= deadlineNs)
-                return false;
-            // QProcess learns of its child's end in the event loop.
-            if (now >= nextEvents) {
-                QCoreApplication::processEvents();
-                nextEvents = now + 100 * kMs;
-            }
-            if (everySecond && now >= nextSecond) {
-                everySecond();
-                nextSecond = now + kSec;
-            }
-            pollfd fds[6];
-            int n = 0;
-            auto add = [&](int fd) {
-                if (fd >= 0)
-                    fds[n++] = {fd, POLLIN, 0};
-            };
-            add(audio.socketFd());
-            add(logFd);
-            add(besideFd);
-            add(line ? line->fd() : -1);
-            add(outFd);
-            add(errFd);
-            qint64 wait = std::min(deadlineNs, nextEvents) - now;
-            if (everySecond)
-                wait = std::min(wait, nextSecond - now);
-            wait = std::max<qint64>(wait, 0);
-            const timespec ts{time_t(wait / kSec), long(wait % kSec)};
-            if (::ppoll(fds, nfds_t(n), &ts, nullptr) <= 0)
-                continue;
-            now = monotonicNs();
-            for (int i = 0; i < n; ++i) {
-                if (!fds[i].revents)
-                    continue;
-                const int fd = fds[i].fd;
-                if (fd == audio.socketFd())
-                    audio.readAvailable();
-                else if (fd == logFd)
-                    logDatagrams += drain(logFd);
-                else if (fd == besideFd)
-                    besideDatagrams += drain(besideFd);
-                else if (line && fd == line->fd())
-                    line->readAvailable(now);
-                else if (fd == outFd) {
-                    if (readPipe(outFd, out))
-                        outAtNs = now;
-                } else if (fd == errFd)
-                    readPipe(errFd, err);
-            }
-        }
-    }
-    void serveForMs(double ms) { serveUntil(monotonicNs() + qint64(ms * kMs)); }
-
-private:
-    int logFd = -1;
-    int besideFd = -1;
-    qint64 nextEvents = 0;
-    qint64 nextSecond = 0;
-
-    static int boundUdp(quint16 port)
-    {
-        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
-            ::close(fd);
-            fd = -1;
-        }
-        return fd;
-    }
-    static qint64 drain(int fd)
-    {
-        char buf[65536];
-        qint64 n = 0;
-        while (::recv(fd, buf, sizeof(buf), MSG_DONTWAIT) >= 0)
-            ++n;
-        return n;
-    }
-    // True if bytes came; at end of file the descriptor is closed and dropped.
-    static bool readPipe(int& fd, QByteArray& to)
-    {
-        char buf[65536];
-        bool got = false;
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof(buf));
-            if (n > 0) {
-                to.append(buf, int(n));
-                got = true;
-                continue;
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                ::close(fd);
-                fd = -1;
-            }
-            return got;
-        }
-    }
+    bool latency = false; // the audio latency runs too
+    QString patterns = "abcde";
+    double latencyScale = 1;
 };
 
 // One idle window of one program.
@@ -222,11 +78,13 @@ struct Window {
     ProcSample self0, self1;
     MachineSample m0, m1;
     qint64 rssMin = -1, rssMax = -1;
-    int spiExchanges = -1; // during the window, driver only
+    int spiExchanges = -1; // during the window, with its SPI peer
     qint64 logDatagrams = 0;
     // A reference running beside the measured program in the same window:
     // the CPU ratio of the two is free of the drift between two windows.
     ProcSample beside0, beside1;
+    qint64 besidePid = -1;
+    int besideSpiExchanges = -1;
 
     double cpu() const { return cpuPercentTicks(p0, p1); }
     double besideCpuRun() const { return cpuPercentRun(beside0, beside1); }
@@ -251,6 +109,7 @@ Window idleWindow(Hub& hub, const QString& name, qint64 pid, double seconds, boo
     w.m0 = MachineSample::take();
     w.self0 = ProcSample::take(getpid());
     w.p0 = ProcSample::take(pid);
+    w.besidePid = besidePid;
     if (besidePid > 0)
         w.beside0 = ProcSample::take(besidePid);
     w.rssMin = w.rssMax = w.p0.rssKb;
@@ -302,82 +161,40 @@ struct DriverRun {
     int stderrLines = 0;
 };
 
-bool makePipe(int fds[2])
+// The environment for a reference whose board library reaches the SPI peer
+// at path.
+QProcessEnvironment withSpiPeer(const QString& path)
 {
-    return ::pipe2(fds, O_CLOEXEC) == 0;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZQ_BOARD_SPI", path);
+    return env;
 }
 
 DriverRun runDriver(const Options& o)
 {
     DriverRun r;
     say("driver: %s against a pty shield and a SPI peer\n", ZMA_DRIVER_PATH);
-    QTemporaryDir dir;
-    Hub hub;
-    LinePty line;
-    if (!hub.isBound() || !line.isOpen()) {
-        say("  cannot bind UDP 20002/20004 or open a pty (another driver running? use run-bench.sh)\n");
+    BenchDriver rig;
+    if (!rig.start())
         return r;
-    }
-    SpiPeer peer(dir.path() + "/spi.sock");
-    hub.line = &line;
-
-    // Our own pipes, not QProcess's: those are read only when the event loop
-    // runs, and a write through QProcess leaves when it gets round to it.
-    int in[2], out[2], err[2];
-    if (!makePipe(in) || !makePipe(out) || !makePipe(err)) {
-        say("  cannot make pipes\n");
-        return r;
-    }
-    DriverProcess driver;
-    driver.setSerial(line.portPath());
-    driver.setSpi(dir.path() + "/spi.sock");
-    driver.redirect(STDIN_FILENO, in[0]);
-    driver.redirect(STDOUT_FILENO, out[1]);
-    driver.redirect(STDERR_FILENO, err[1]);
-    const bool started = driver.start();
-    for (int fd : {in[0], out[1], err[1]})
-        ::close(fd);
-    int inFd = in[1];
-    hub.outFd = out[0];
-    hub.errFd = err[0];
-    for (int fd : {hub.outFd, hub.errFd})
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    auto finish = [&] {
-        if (inFd >= 0)
-            ::close(inFd);
-        inFd = -1;
-        r.exited = hub.serveUntil(monotonicNs() + 5 * kSec, [&] { return !driver.running(); });
-        r.exitCode = r.exited ? driver.exitCode() : -1;
-    };
-
-    // Start-up: answer each identity request as it appears on the line.
-    int from = 0;
-    bool ready = started;
-    for (uint8_t request : {VERSION, FIRMWARE, UID_0, UID_1, UID_2}) {
-        int at = -1;
-        ready = ready && hub.serveUntil(monotonicNs() + 5 * kSec, [&] { return (at = line.find(frame(request), from)) >= 0; });
-        if (!ready)
-            break;
-        from = at + 1;
-        line.send(identityAnswer(request, Identity()));
-    }
-    ready = ready && hub.serveUntil(monotonicNs() + 5 * kSec, [&] { return hub.out.contains("\nshield_ready\n\n"); });
-    if (!ready) {
-        say("  driver did not reach shield_ready; stdout so far:\n%s\n", hub.out.constData());
-        finish();
-        return r;
-    }
+    Hub& hub = rig.hub;
+    LinePty& line = rig.line;
+    const int inFd = rig.stdinFd();
     r.started = true;
-    const int stderrAtReady = int(hub.err.count('\n'));
-    say("  pid %lld, shield_ready; %.0f s to settle\n", driver.pid(), o.warmup);
+    say("  pid %lld, shield_ready; %.0f s to settle\n", rig.pid(), o.warmup);
     hub.listenBeside(kBesidePort);
+    // The reference exchanges with a SPI peer of its own, as the driver does.
+    SpiPeer besidePeer(rig.dirPath() + "/beside-spi.sock");
     QProcess beside;
+    beside.setProcessEnvironment(withSpiPeer(rig.dirPath() + "/beside-spi.sock"));
     beside.setStandardInputFile(QProcess::nullDevice());
     beside.setStandardOutputFile(QProcess::nullDevice());
     beside.start(QStringLiteral(ZMA_BENCH_REF_PATH), {QString::number(kBesidePort)});
     const qint64 besidePid = beside.waitForStarted(5000) ? beside.processId() : -1;
     hub.serveForMs(o.warmup * 1000);
-    r.idle = idleWindow(hub, "driver", driver.pid(), o.seconds, o.pidReport, &peer, besidePid);
+    const int besideSpi0 = besidePeer.count();
+    r.idle = idleWindow(hub, "driver", rig.pid(), o.seconds, o.pidReport, &rig.peer, besidePid);
+    r.idle.besideSpiExchanges = besidePeer.count() - besideSpi0;
     beside.terminate();
     beside.waitForFinished(5000);
 
@@ -432,10 +249,12 @@ DriverRun runDriver(const Options& o)
             for (size_t k = size_t(at) + 1; k < line.frames.size(); ++k)
                 r.openRepeats += line.frames[k].bytes == kOpen1Frame;
         }
-        r.rssAfterLatency = ProcSample::take(driver.pid()).rssKb;
+        r.rssAfterLatency = ProcSample::take(rig.pid()).rssKb;
     }
-    finish();
-    r.stderrLines = int(hub.err.count('\n')) - stderrAtReady;
+    rig.finish();
+    r.exited = rig.exited;
+    r.exitCode = rig.exitCode;
+    r.stderrLines = rig.stderrLinesSinceReady();
     say("  driver %s; %d stderr lines after start-up; %lld log datagrams in all\n",
         r.exited ? qPrintable(QString("exited with status %1 after end of input").arg(r.exitCode))
                  : "still running 5 s after end of input (killed)",
@@ -451,7 +270,10 @@ Window runReference(const Options& o)
         say("  cannot bind UDP 20002/20004 (use run-bench.sh)\n");
         return Window();
     }
+    QTemporaryDir dir;
+    SpiPeer peer(dir.path() + "/spi.sock");
     QProcess ref;
+    ref.setProcessEnvironment(withSpiPeer(dir.path() + "/spi.sock"));
     ref.setStandardInputFile(QProcess::nullDevice());
     ref.setStandardOutputFile(QProcess::nullDevice());
     ref.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -463,7 +285,7 @@ Window runReference(const Options& o)
     }
     say("  pid %lld, sending; %.0f s to settle\n", ref.processId(), o.warmup);
     hub.serveForMs(o.warmup * 1000);
-    Window w = idleWindow(hub, "reference", ref.processId(), o.seconds, o.pidReport, nullptr);
+    Window w = idleWindow(hub, "reference", ref.processId(), o.seconds, o.pidReport, &peer);
     ref.terminate();
     ref.waitForFinished(5000);
     return w;
@@ -575,6 +397,10 @@ int report(const Options& o, const DriverRun& d, const Window& ref)
     if (D)
         say("  driver: %d SPI exchanges in the window (one datagram each); %lld log datagrams\n", dw.spiExchanges,
             dw.logDatagrams);
+    if (D)
+        say("  reference beside the driver: %d SPI exchanges in the window\n", dw.besideSpiExchanges);
+    if (R)
+        say("  reference: %d SPI exchanges in the window\n", ref.spiExchanges);
     bool honest = true;
     if (R) {
         const bool refOk = ref.cadence.stamped == ref.cadence.datagrams && ref.cadence.wrongSize == 0
@@ -591,6 +417,17 @@ int report(const Options& o, const DriverRun& d, const Window& ref)
     for (const Window* w : {&dw, &ref})
         if (w->ran)
             threadsOf(*w);
+    if (D || R) {
+        say("  per thread, %% of one core (schedstat):\n");
+        ThreadTable table;
+        if (D)
+            table.add("driver", dw.pid, dw.p0, dw.p1);
+        if (D && dw.beside1.runNs > 0)
+            table.add("reference beside it", dw.besidePid, dw.beside0, dw.beside1);
+        if (R)
+            table.add("reference alone", ref.pid, ref.p0, ref.p1);
+        table.print();
+    }
 
     if (D && !o.idleOnly) {
         say("\nlatency, driver only                      n    p50 ms   p99 ms   max ms  missing\n");
@@ -684,6 +521,14 @@ void usage(FILE* to)
             "  --pid-report  say on stderr each program's pid as its idle window starts\n"
             "  --strict      exit status 1 when a target fails (otherwise 0)\n"
             "  --dump DIR    write the raw gaps and latencies there, one per line (ms)\n"
+            "  --latency     then the audio latency runs: numbered blocks from a parent\n"
+            "                pattern to the SPI peer, and the peer's answers to UDP 20002,\n"
+            "                with the driver's default and with -audio-fifo\n"
+            "  --latency-only  only those (no idle windows, no reference)\n"
+            "  --patterns L  which of them, e.g. 'ab' (default abcde): a 16 ms +-2 ms jitter,\n"
+            "                b a 64 ms stall at 3 s, c 10 blocks at once then 16 ms,\n"
+            "                d a clock 1 %% fast, e 8 blocks in one datagram per 128 ms\n"
+            "  --latency-scale F  patterns F times as long (default 1: 15 s, d 30 s)\n"
             "Runs %s and %s one after the other;\n"
             "needs UDP 20002 and 20004 free: see run-bench.sh.\n",
             ZMA_DRIVER_PATH, ZMA_BENCH_REF_PATH);
@@ -727,6 +572,17 @@ int main(int argc, char** argv)
             o.pidReport = true;
         } else if (a == "--dump" && hasValue) {
             o.dumpDir = args.at(++i);
+        } else if (a == "--latency") {
+            o.latency = true;
+        } else if (a == "--latency-only") {
+            o.latency = true;
+            o.driver = o.reference = false;
+        } else if (a == "--patterns" && hasValue) {
+            o.patterns = args.at(++i);
+            ok = QRegularExpression("^[a-e]+$").match(o.patterns).hasMatch();
+        } else if (a == "--latency-scale" && hasValue) {
+            o.latencyScale = args.at(++i).toDouble(&ok);
+            ok = ok && o.latencyScale > 0;
         } else if (a == "--strict") {
             o.strict = true;
         } else {
@@ -746,7 +602,15 @@ int main(int argc, char** argv)
     Window ref;
     if (o.reference)
         ref = runReference(o);
-    const int failed = report(o, d, ref);
+    const auto patterns = LatencyPattern::all(o.patterns, o.latencyScale);
+    LatencyRun plain("default", {}), fifo("-audio-fifo", {"-audio-fifo"});
+    for (LatencyRun* run : {&plain, &fifo})
+        if (o.latency)
+            run->run(patterns, o.warmup);
+    const bool latencyOk = !o.latency || printLatencyReport(patterns, {&plain, &fifo});
+    if (!o.driver && !o.reference)
+        return o.strict && !latencyOk ? 1 : 0;
+    const int failed = report(o, d, ref) || !latencyOk;
     if (!o.dumpDir.isEmpty())
         dump(o.dumpDir, d, ref);
     return o.strict ? failed : 0;

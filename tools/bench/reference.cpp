@@ -2,8 +2,12 @@
 // measure beside it. The same ticks as the driver with nothing behind them:
 // three 1 ms timers in the main thread (the driver's call cycle, serial and
 // log ticks, of the same timer types) and a 16 ms precise timer in a thread
-// of its own that sends one 512-byte datagram to 127.0.0.1:20002 per tick.
-// Runs until it is killed.
+// of its own that makes the exchange the driver must make on the board (the
+// block to the SPI peer through the board library, waiting for its answer)
+// and sends the answer as one 512-byte datagram to 127.0.0.1:20002.
+// ZQ_BOARD_SPI names the peer, as for the driver. Runs until it is killed.
+
+#include "libzq-board-korvel-20203.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -27,15 +31,30 @@ int main(int argc, char** argv)
         t->start(1);
     }
 
+    // As the driver does before its audio thread starts.
+    board_lib_init();
+    board_gpio_init();
+    board_spi_init();
+
     QThread audio;
     audio.setObjectName(QStringLiteral("audio"));
     auto* tick = new QTimer();
     tick->setTimerType(Qt::PreciseTimer);
     tick->setInterval(16);
     auto* socket = new QUdpSocket();
-    const QByteArray block(512, char(0));
-    QObject::connect(tick, &QTimer::timeout, socket, [socket, block, port] {
-        socket->writeDatagram(block, QHostAddress(QHostAddress::LocalHost), port);
+    // The shield's idle block goes out, as from a driver with no parent audio.
+    QByteArray tx(512, char(0));
+    for (int i = 0; i < tx.size(); i += 2) {
+        tx[i] = char(0xFF);
+        tx[i + 1] = char(0x7F);
+    }
+    QByteArray rx(512, char(0));
+    QObject::connect(tick, &QTimer::timeout, socket, [socket, tx, rx, port]() mutable {
+        board_spi_set_cs(0);
+        board_spi_transfer(reinterpret_cast<uint8_t*>(tx.data()), reinterpret_cast<uint8_t*>(rx.data()),
+                           uint16_t(rx.size()));
+        board_spi_set_cs(1);
+        socket->writeDatagram(rx, QHostAddress(QHostAddress::LocalHost), port);
     });
     tick->moveToThread(&audio);
     socket->moveToThread(&audio);

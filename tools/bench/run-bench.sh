@@ -10,7 +10,9 @@ usage: $0 [BUILD_DIR] [--seconds S] [zma-bench options...]
   BUILD_DIR   the CMake build directory (default ./build), built with tests:
               cmake --build BUILD_DIR --target zma-bench
   options     --seconds S --warmup S --dials N --opens N --only driver|ref
-              --idle-only --pid-report --strict --dump DIR (zma-bench --help)
+              --idle-only --pid-report --strict --dump DIR
+              --latency --latency-only --patterns L --latency-scale F
+              (zma-bench --help)
 USAGE
 }
 
