@@ -1,6 +1,7 @@
 #include "commands/usartport.h"
 #include "log/logservice.h"
 #include "utils/datatransmission.h"
+#include "utils/localtimelock.h"
 
 #include <QDebug>
 #include <QThread>
@@ -67,7 +68,13 @@ void UsartPort::start()
 
 bool UsartPort::openPort()
 {
-    if (serialPort->open(QIODevice::ReadWrite)) {
+    bool opened = false;
+    {
+        // The port's lock file is dated in local time.
+        std::lock_guard<std::mutex> lock(localTimeLock());
+        opened = serialPort->open(QIODevice::ReadWrite);
+    }
+    if (opened) {
         lastOpenFailed = false;
         qDebug() << "DEBUG: USART: Успешно открыт порт";
         return true;

@@ -1,5 +1,6 @@
 #include "log/logservice.h"
 #include "log/logsenderudp.h"
+#include "utils/localtimelock.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -11,13 +12,10 @@
 LogService* logService = nullptr;
 
 namespace {
-// Lines are stamped in several threads. Local time reads glibc's time zone
-// state under a lock of glibc's own, which ThreadSanitizer cannot see; one
-// lock of ours around it makes the order visible.
+// Lines are stamped in several threads.
 QByteArray timeStamp()
 {
-    static std::mutex clockMutex;
-    std::lock_guard<std::mutex> lock(clockMutex);
+    std::lock_guard<std::mutex> lock(localTimeLock());
     return QDateTime::currentDateTime().toString("[hh:mm:ss.zzz]").toUtf8();
 }
 }
