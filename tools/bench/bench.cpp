@@ -512,6 +512,7 @@ void usage(FILE* to)
     fprintf(to,
             "usage: zma-bench [--seconds S] [--warmup S] [--dials N] [--opens N]\n"
             "                 [--only driver|ref] [--idle-only] [--pid-report] [--strict] [--dump DIR]\n"
+            "                 [--latency | --latency-only] [--patterns L] [--latency-scale F]\n"
             "  --seconds S   length of each idle window (default 20)\n"
             "  --warmup S    settling time before each window (default 2)\n"
             "  --dials N     dials for the shield-frame latency (default 200)\n"
