@@ -23,14 +23,17 @@ void AudioStats::report()
 
 QByteArray AudioStats::reportLine(const Counts& c, int maxQueued)
 {
-    QByteArray line;
+    QList<QByteArray> parts;
     if (c.boundDropped > 0)
-        line = "ERROR: UDP audio: dropped " + QByteArray::number(c.boundDropped) + " oldest blocks, more than "
-            + QByteArray::number(maxQueued) + " were waiting";
-    if (c.trimmed > 0 || c.underruns > 0) {
-        line += line.isEmpty() ? "ERROR: UDP audio: " : "; ";
-        line += QByteArray::number(c.trimmed) + " blocks dropped to keep the delay down, "
-            + QByteArray::number(c.underruns) + " underrun blocks";
-    }
-    return line;
+        parts << "dropped " + QByteArray::number(c.boundDropped) + " oldest blocks, more than "
+                + QByteArray::number(maxQueued) + " were waiting";
+    if (c.trimmed > 0)
+        parts << QByteArray::number(c.trimmed) + " blocks dropped to keep the delay down";
+    if (c.underruns > 0)
+        parts << QByteArray::number(c.underruns) + " underrun blocks, the parent's audio came late";
+    if (parts.isEmpty())
+        return QByteArray();
+    // Late audio alone loses nothing of the parent's: no error.
+    const bool lost = c.boundDropped > 0 || c.trimmed > 0;
+    return (lost ? "ERROR: UDP audio: " : "UDP audio: ") + parts.join("; ");
 }

@@ -2,6 +2,7 @@
 #define AUDIOSTATS_H
 
 #include <QByteArray>
+#include <QList>
 #include <QElapsedTimer>
 #include <QtGlobal>
 #include <atomic>
