@@ -42,21 +42,27 @@ void LogService::debug(QString source, QByteArray massage)
 {
     if (!sourceCheck(source))
         return;
-    for (QByteArray& line : debugLines(source, massage))
-        send(std::move(line));
+    emitDebug(source, massage, false);
 }
 
-QList<QByteArray> LogService::debugLines(const QString& source, const QByteArray& message) const
+void LogService::emitDebug(const QString& source, const QByteArray& message, bool direct)
 {
+    auto out = [this, direct](QByteArray line) {
+        if (direct)
+            logSender->send(line);
+        else
+            send(std::move(line));
+    };
     QByteArray head("[Debug]");
     head += timeStamp();
     head += " [";
     head += source.toUtf8();
     head += "]: ";
-    if (head.size() + message.size() + 2 <= kMaxDatagram)
-        return {head + message + "\r\n"};
+    if (head.size() + message.size() + 2 <= kMaxDatagram) {
+        out(head + message + "\r\n");
+        return;
+    }
     // Pieces of whole hex pairs ("FF ") that never cut a UTF-8 character.
-    QList<QByteArray> lines;
     const int room = (kMaxDatagram - head.size() - 3) / 3 * 3;
     int pos = 0;
     while (pos < message.size()) {
@@ -66,10 +72,9 @@ QList<QByteArray> LogService::debugLines(const QString& source, const QByteArray
         QByteArray line = head + message.mid(pos, end - pos);
         if (end < message.size())
             line += kContinuationMark;
-        lines << line + "\r\n";
+        out(line + "\r\n");
         pos = end;
     }
-    return lines;
 }
 
 void LogService::debug(const QString& source, const char* format, ...)
@@ -119,14 +124,10 @@ void LogService::finish(const QString& source, const QByteArray& message, int ti
     // A line still waiting, or one a thread queued as this began, would come
     // after the last line: it is counted instead.
     lostLines += writeBuffer.clear();
-    if (const qint64 lost = lostLines.exchange(0)) {
-        for (const QByteArray& line : debugLines("main", "Log lines lost: " + QByteArray::number(lost)))
-            logSender->send(line);
-    }
-    if (sourceCheck(source)) {
-        for (const QByteArray& line : debugLines(source, message))
-            logSender->send(line);
-    }
+    if (const qint64 lost = lostLines.exchange(0))
+        emitDebug("main", "Log lines lost: " + QByteArray::number(lost), true);
+    if (sourceCheck(source))
+        emitDebug(source, message, true);
 }
 
 void LogService::reportLost()

@@ -46,8 +46,9 @@ private:
     void sourceOn(QString source);
     bool sourceCheck(QString source);
     void reportLost();
-    // The datagrams of one debug line: more than one for a long message.
-    QList<QByteArray> debugLines(const QString& source, const QByteArray& message) const;
+    // One debug line as its datagrams (several for a long message): queued,
+    // or sent at once by finish().
+    void emitDebug(const QString& source, const QByteArray& message, bool direct);
     void sendBatch();
 
 private slots:

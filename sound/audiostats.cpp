@@ -10,15 +10,16 @@ AudioStats::Counts AudioStats::counts() const
 
 void AudioStats::report()
 {
+    // Looked at once a second, not at every exchange.
     if (lastReport.isValid() && lastReport.elapsed() < 1000)
         return;
+    lastReport.start();
     const Counts now = counts();
     const QByteArray line = reportLine(now - reported, UDPread::kMaxQueuedBlocks);
     if (line.isEmpty())
         return;
     qDebug().noquote() << line;
     reported = now;
-    lastReport.start();
 }
 
 QByteArray AudioStats::reportLine(const Counts& c, int maxQueued)

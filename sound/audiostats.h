@@ -28,8 +28,8 @@ public:
     std::atomic<qint64> underruns{0};
 
     Counts counts() const;
-    // In the SPI exchange thread, every exchange: one diagnostic line with
-    // what came since the last one, at most once a second.
+    // In the SPI exchange thread, every exchange: once a second, one
+    // diagnostic line with what came since the last one, if anything did.
     void report();
     // The diagnostic for one period's counts; empty when nothing happened.
     static QByteArray reportLine(const Counts& c, int maxQueued);

@@ -9,14 +9,18 @@ ThreadSpiTransmitter::ThreadSpiTransmitter(uint32_t ms, Sound* sound)
 
 void ThreadSpiTransmitter::slotTimeOut()
 {
+    // The parent's blocks are cut in this thread too: the depth holds
+    // until this exchange takes its block.
     DataTransmission& waiting = sound->dataToShieldBuffer;
-    if (trimOn && trim.dropOldest(waiting.size())) {
+    int depth = waiting.size();
+    if (trimOn && trim.dropOldest(depth)) {
         // Whole blocks only: the words are the parent's, never changed.
         waiting.get_data();
         ++sound->stats.trimmed;
+        --depth;
     }
     QByteArray dataToShield;
-    const bool parentBlock = waiting.detect_data();
+    const bool parentBlock = depth > 0;
     if (parentBlock)
         dataToShield = waiting.get_data();
     else
