@@ -1,12 +1,15 @@
-#include "spipeer.h"
-#include "support/drivertest.h"
+#include "rig/spipeer.h"
+#include "rig/driverprocess.h"
+#include "rig/runenv.h"
+#include "rig/udpreceiver.h"
 
+#include <QUdpSocket>
 #include <QTemporaryDir>
 #include <cstring>
 #include <QTimer>
 #include <QtTest>
 
-using namespace zmatest;
+using namespace rig;
 
 namespace {
 enum ParentPattern { TwiceTheRate, StallThenBurst, Chunks };
@@ -44,7 +47,7 @@ private:
 
     QTemporaryDir* dir = nullptr;
     SpiPeer* peer = nullptr;
-    UdpCollector* parent = nullptr;
+    UdpReceiver* parent = nullptr;
     DriverProcess* driver = nullptr;
     QUdpSocket sender;
 };
@@ -53,7 +56,7 @@ void TestAudioPath::init()
 {
     dir = new QTemporaryDir();
     peer = new SpiPeer(dir->path() + "/spi.sock");
-    parent = new UdpCollector(20002);
+    parent = new UdpReceiver(20002);
     QVERIFY(parent->isBound());
     driver = new DriverProcess();
     driver->setSpi(dir->path() + "/spi.sock");

@@ -1,12 +1,11 @@
 // A call from the shield's side: dial, ringing, pickup, drop, the blacklist,
 // and the parent's commands while a call is up.
 
-#include "e2ehelpers.h"
+#include "rig/rig.h"
 
 #include <QtTest>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 class TestCallControl : public QObject
 {
@@ -49,7 +48,7 @@ void TestCallControl::dialStartsRingingAtOnce()
     QVERIFY(rig.start(args));
     const qint64 sentAt = rig.shield.clock.elapsed();
     QVERIFY(rig.dial(uint8_t(suffix), line, uint8_t(prefix)));
-    const int at = waitFrame(rig.shield, kCallFrame, rig.readyFrames, kWait);
+    const int at = rig.shield.waitFrame(kCallFrame, rig.readyFrames, kWait);
     QVERIFY(at >= 0);
     const qint64 delay = rig.shield.frames.at(at).atMs - sentAt;
     QVERIFY2(delay <= kPrompt, qPrintable(QString("call frame %1 ms after the dial").arg(delay)));
@@ -145,7 +144,7 @@ void TestCallControl::blockedNumberIsDroppedWithoutCall()
 
     // Another number still rings.
     QVERIFY(rig.dial(13, "dial 13"));
-    QVERIFY(waitFrame(rig.shield, kCallFrame, rig.readyFrames, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(kCallFrame, rig.readyFrames, kWait) >= 0);
 }
 
 void TestCallControl::furtherDialWhileRingingSendsAnotherCall()
@@ -155,7 +154,7 @@ void TestCallControl::furtherDialWhileRingingSendsAnotherCall()
     QVERIFY(rig.ring());
     const qint64 sentAt = rig.shield.clock.elapsed();
     rig.shield.send(dialFrame(12));
-    const int at = waitFrame(rig.shield, kCallFrame, rig.readyFrames + 1, kWait);
+    const int at = rig.shield.waitFrame(kCallFrame, rig.readyFrames + 1, kWait);
     QVERIFY(at >= 0);
     QVERIFY(rig.shield.frames.at(at).atMs - sentAt <= kPrompt);
     QVERIFY(rig.log.waitMessage("Controller", "STATUS_CALL Call", kWait));
@@ -184,9 +183,9 @@ void TestCallControl::callRepeatUsesLongPeriodAndIsNotDoubled()
     rig.shield.pump();
     const int from = rig.shield.frames.size();
     rig.shield.send(dialFrame(12));
-    QVERIFY(waitFrame(rig.shield, kCallFrame, from, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(kCallFrame, from, kWait) >= 0);
     QTest::qWait(300);
-    QCOMPARE(framesFrom(rig.shield, from), QStringList{spaced(kCallFrame)});
+    QCOMPARE(rig.shield.framesFrom(from), QStringList{spaced(kCallFrame)});
     QCOMPARE(rig.countLog("Controller", "STATUS_CALL Call"), 0);
 }
 
@@ -201,7 +200,7 @@ void TestCallControl::consolePickupWhileRingingWaitsForShieldTraffic()
     QCOMPARE(rig.framesAfterReady(), QStringList{spaced(kCallFrame)});
 
     rig.shield.send(frame(0x30, QByteArray(), true)); // any traffic from the shield
-    const int at = waitFrame(rig.shield, kPickupFrame, rig.readyFrames, kWait);
+    const int at = rig.shield.waitFrame(kPickupFrame, rig.readyFrames, kWait);
     QVERIFY(at >= 0);
     QCOMPARE(rig.framesAfterReady(), (QStringList{spaced(kCallFrame), spaced(kPickupFrame)}));
 }
@@ -217,9 +216,9 @@ void TestCallControl::consoleOpenBeforePickupWhileRingingIsKept()
 
     // Each frame from the shield lets one queued frame out.
     rig.shield.send(frame(0x30, QByteArray(), true));
-    QVERIFY(waitFrame(rig.shield, kOpen1CallFrame, rig.readyFrames, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(kOpen1CallFrame, rig.readyFrames, kWait) >= 0);
     rig.shield.send(frame(0x30, QByteArray(), true));
-    QVERIFY(waitFrame(rig.shield, kPickupFrame, rig.readyFrames, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(kPickupFrame, rig.readyFrames, kWait) >= 0);
     QTest::qWait(300);
     QCOMPARE(rig.framesAfterReady(),
              (QStringList{spaced(kCallFrame), spaced(kOpen1CallFrame), spaced(kPickupFrame)}));
@@ -236,7 +235,7 @@ void TestCallControl::consoleOpenAndDropDuringPickup()
     QElapsedTimer t;
     rig.driver.writeLine("open 1");
     t.start();
-    int at = waitFrame(rig.shield, kOpen1CallFrame, from, kWait);
+    int at = rig.shield.waitFrame(kOpen1CallFrame, from, kWait);
     QVERIFY(at >= 0);
     QVERIFY2(t.elapsed() <= kPrompt, qPrintable(QString("door frame after %1 ms").arg(t.elapsed())));
     rig.shield.send(frame(OPEN_1, QByteArray(), true));
@@ -245,10 +244,10 @@ void TestCallControl::consoleOpenAndDropDuringPickup()
     from = at + 1;
     rig.driver.writeLine("drop");
     t.restart();
-    at = waitFrame(rig.shield, kDropFrame, from, kWait);
+    at = rig.shield.waitFrame(kDropFrame, from, kWait);
     QVERIFY(at >= 0);
     QVERIFY2(t.elapsed() <= kPrompt, qPrintable(QString("drop frame after %1 ms").arg(t.elapsed())));
-    QCOMPARE(framesFrom(rig.shield, rig.readyFrames),
+    QCOMPARE(rig.shield.framesFrom(rig.readyFrames),
              (QStringList{spaced(kCallFrame), spaced(kOpen1CallFrame), spaced(kDropFrame)}));
 }
 
@@ -274,7 +273,7 @@ void TestCallControl::shieldResetEndsCallAndForgetsOldBytes()
     rig.shield.pump();
     const int from = rig.shield.frames.size();
     QVERIFY(rig.dial(13, "dial 13 0"));
-    QVERIFY(waitFrame(rig.shield, kCallFrame, from, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(kCallFrame, from, kWait) >= 0);
     QCOMPARE(rig.linesAfterReady(), (QStringList{"dial 12 0", "drop", "dial 13 0"}));
 }
 

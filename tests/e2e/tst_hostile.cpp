@@ -2,15 +2,16 @@
 // closed descriptors, stalled output, floods and a taken audio port. The
 // long floods are in tools/stress; these carry the same bounds on short runs.
 
-#include "e2ehelpers.h"
+#include "rig/heldpipe.h"
+#include "rig/rig.h"
 
+#include <QUdpSocket>
 #include <QFile>
 #include <QtTest>
 #include <csignal>
 #include <unistd.h>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 namespace {
 // The driver's lock file for a serial port path.
@@ -22,7 +23,7 @@ QString lockFileFor(const QString& port)
 }
 
 // Most datagrams that arrived within any window of windowMs.
-int busiestWindow(const QList<UdpCollector::Datagram>& d, int from, qint64 windowMs)
+int busiestWindow(const QList<UdpReceiver::Datagram>& d, int from, qint64 windowMs)
 {
     int most = 0;
     for (int i = from, j = from; i < d.size(); ++i) {
@@ -33,7 +34,7 @@ int busiestWindow(const QList<UdpCollector::Datagram>& d, int from, qint64 windo
     return most;
 }
 
-double ratePerSecond(const QList<UdpCollector::Datagram>& d, qint64 fromMs, qint64 toMs)
+double ratePerSecond(const QList<UdpReceiver::Datagram>& d, qint64 fromMs, qint64 toMs)
 {
     int n = 0;
     for (const auto& g : d)
@@ -107,7 +108,7 @@ void TestHostile::closedStdoutAtStartOrLaterLeavesTheLineServed()
     QFETCH(bool, atStart);
     Rig rig;
     HeldPipe out;
-    UdpCollector audio(20002);
+    UdpReceiver audio(20002);
     QVERIFY(audio.isBound());
     rig.driver.redirect(STDOUT_FILENO, atStart ? -1 : out.writeFd());
     QVERIFY(rig.driver.start({"-ic", "102"}));
@@ -122,7 +123,7 @@ void TestHostile::closedStdoutAtStartOrLaterLeavesTheLineServed()
         rig.shield.pump();
         const int from = rig.shield.frames.size();
         rig.shield.send(dialFrame(apartment));
-        QVERIFY(waitFrame(rig.shield, kCallFrame, from, kWait) >= 0);
+        QVERIFY(rig.shield.waitFrame(kCallFrame, from, kWait) >= 0);
         rig.shield.send(frame(DROP, QByteArray(), true));
         QVERIFY(rig.log.waitMessage("Controller", "STATUS_CALL Drop", kWait));
         QTRY_VERIFY_WITH_TIMEOUT(rig.countLog("Controller", "STATUS_CALL Drop") == int(apartment) - 11, kWait);
@@ -137,7 +138,7 @@ void TestHostile::stalledStdoutStopsNothingAndLosesNoLine()
 {
     Rig rig;
     HeldPipe out;
-    UdpCollector audio(20002);
+    UdpReceiver audio(20002);
     QVERIFY(audio.isBound());
     const QByteArray filler = out.fill();
     rig.driver.redirect(STDOUT_FILENO, out.writeFd());
@@ -153,7 +154,7 @@ void TestHostile::stalledStdoutStopsNothingAndLosesNoLine()
         const int from = rig.shield.frames.size();
         const qint64 sentAt = rig.shield.clock.elapsed();
         rig.shield.send(dialFrame(uint8_t(apartment)));
-        const int at = waitFrame(rig.shield, kCallFrame, from, kWait);
+        const int at = rig.shield.waitFrame(kCallFrame, from, kWait);
         QVERIFY(at >= 0);
         const qint64 delay = rig.shield.frames.at(at).atMs - sentAt;
         QVERIFY2(delay <= kPrompt, qPrintable(QString("call frame %1 ms after the dial").arg(delay)));
@@ -190,7 +191,7 @@ void TestHostile::stalledStdoutStopsNothingAndLosesNoLine()
 void TestHostile::floodOfValidFramesKeepsCallsPromptAndMemoryFlat()
 {
     Rig rig;
-    UdpCollector audio(20002);
+    UdpReceiver audio(20002);
     QVERIFY(audio.isBound());
     QVERIFY(rig.start());
     QTest::qWait(300);
@@ -243,7 +244,7 @@ void TestHostile::stalledStderrAndOversizedDatagramsStopNothing()
 {
     Rig rig;
     HeldPipe err;
-    UdpCollector audio(20002);
+    UdpReceiver audio(20002);
     QVERIFY(audio.isBound());
     err.fill();
     rig.driver.redirect(STDERR_FILENO, err.writeFd());
@@ -304,8 +305,8 @@ void TestHostile::commandFloodIsRefusedPastTheBound()
 
 void TestHostile::takenAudioPortIsReportedAndRetried()
 {
-    UdpCollector audio(20002);
-    QScopedPointer<UdpCollector> squatter(new UdpCollector(20003));
+    UdpReceiver audio(20002);
+    QScopedPointer<UdpReceiver> squatter(new UdpReceiver(20003));
     QVERIFY(audio.isBound() && squatter->isBound());
     DriverProcess driver; // SPI loopback: the parent's audio comes back on 20002
     QVERIFY(driver.start());

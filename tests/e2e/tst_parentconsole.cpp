@@ -1,14 +1,13 @@
 // The parent's side: command lines on stdin, the dial-plan list protocol,
 // end of input, idle cost and a burst of hostile input.
 
-#include "e2ehelpers.h"
+#include "rig/rig.h"
 
 #include <QSet>
 #include <QThread>
 #include <QtTest>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 class TestParentConsole : public QObject
 {
@@ -75,7 +74,7 @@ void TestParentConsole::doorCommandsWhileFree()
     QElapsedTimer t;
     t.start();
     if (!expected.isEmpty()) {
-        QVERIFY(waitFrame(rig.shield, expected, rig.readyFrames, kWait) == rig.readyFrames);
+        QVERIFY(rig.shield.waitFrame(expected, rig.readyFrames, kWait) == rig.readyFrames);
         QVERIFY2(t.elapsed() <= kPrompt, qPrintable(QString("door frame after %1 ms").arg(t.elapsed())));
     }
     if (outcome == "confirmed") {
@@ -232,7 +231,7 @@ void TestParentConsole::blacklistDecidesWhichDialsAreDropped()
         QCOMPARE(rig.driver.lines().mid(before), (QStringList{dialLine, "drop"}));
         QCOMPARE(rig.framesAfterReady(), QStringList());
     } else {
-        QVERIFY(waitFrame(rig.shield, kCallFrame, rig.readyFrames, kWait) >= 0);
+        QVERIFY(rig.shield.waitFrame(kCallFrame, rig.readyFrames, kWait) >= 0);
         QTest::qWait(200);
         QCOMPARE(rig.driver.lines().mid(before), QStringList{dialLine});
         QCOMPARE(rig.countLog("Controller", "isBlockPhone Drop"), 0);

@@ -1,12 +1,11 @@
 // The serial link to the shield: repeats of unanswered requests, framing of
 // what arrives, and a line that goes away and comes back.
 
-#include "e2ehelpers.h"
+#include "rig/rig.h"
 
 #include <QtTest>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 namespace {
 const QByteArray kOpened = QByteArray("DEBUG: USART: Успешно открыт порт");
@@ -70,12 +69,12 @@ void TestSerialLink::answerWithWrongChecksumIsIgnoredAndRequestRepeated()
     Rig rig;
     QVERIFY(rig.log.isBound());
     QVERIFY(rig.driver.start());
-    QVERIFY(waitFrame(rig.shield, frame(VERSION), 0, kWait) == 0);
+    QVERIFY(rig.shield.waitFrame(frame(VERSION), 0, kWait) == 0);
     QByteArray bad = identityAnswer(VERSION, Identity());
     bad[9] = char(bad.at(9) ^ 0x01);
     rig.shield.send(bad);
 
-    QVERIFY(waitFrame(rig.shield, frame(VERSION), 1, scaled(3000)) == 1);
+    QVERIFY(rig.shield.waitFrame(frame(VERSION), 1, scaled(3000)) == 1);
     const qint64 gap = rig.shield.frames.at(1).atMs - rig.shield.frames.at(0).atMs;
     QVERIFY2(repeatGapOk(gap), qPrintable(QString("repeated after %1 ms").arg(gap)));
     QVERIFY(!rig.log.messages("Controller").contains("Version 2"));
@@ -83,7 +82,7 @@ void TestSerialLink::answerWithWrongChecksumIsIgnoredAndRequestRepeated()
     // A good answer to the repeat completes the start-up.
     QVERIFY(rig.answerIdentity(Identity()));
     QVERIFY(rig.driver.waitLine("shield_ready", kWait));
-    QCOMPARE(framesFrom(rig.shield, 0),
+    QCOMPARE(rig.shield.framesFrom(0),
              (QStringList{spaced(frame(VERSION)), spaced(frame(VERSION)), spaced(frame(FIRMWARE)),
                           spaced(frame(UID_0)), spaced(frame(UID_1)), spaced(frame(UID_2))}));
 }
@@ -95,7 +94,7 @@ void TestSerialLink::answersSplitInTwoWritesAreReassembled()
     QVERIFY(rig.driver.start());
     int from = 0;
     for (uint8_t request : {VERSION, FIRMWARE, UID_0, UID_1, UID_2}) {
-        const int at = waitFrame(rig.shield, frame(request), from, kWait);
+        const int at = rig.shield.waitFrame(frame(request), from, kWait);
         QVERIFY2(at >= 0, qPrintable(QString("no request %1").arg(request, 0, 16)));
         from = at + 1;
         const QByteArray answer = identityAnswer(request, Identity());
@@ -106,7 +105,7 @@ void TestSerialLink::answersSplitInTwoWritesAreReassembled()
     QVERIFY(rig.driver.waitLine("shield_ready", kWait));
     QVERIFY(rig.driver.lines().contains("ID: 1abc0de"));
     // Each answer was taken at once: no request was repeated.
-    QCOMPARE(framesFrom(rig.shield, 0).size(), 5);
+    QCOMPARE(rig.shield.framesFrom(0).size(), 5);
 }
 
 void TestSerialLink::twoAnswersInOneWriteAreBothHandled()
@@ -114,22 +113,22 @@ void TestSerialLink::twoAnswersInOneWriteAreBothHandled()
     Rig rig;
     QVERIFY(rig.log.isBound());
     QVERIFY(rig.driver.start());
-    QVERIFY(waitFrame(rig.shield, frame(VERSION), 0, kWait) == 0);
+    QVERIFY(rig.shield.waitFrame(frame(VERSION), 0, kWait) == 0);
     Identity id;
     id.version = 4;
     id.firmware = 0x0123;
     rig.shield.send(identityAnswer(VERSION, id) + identityAnswer(FIRMWARE, id));
     // The driver goes on with UID 0 without waiting for another firmware answer.
-    QVERIFY(waitFrame(rig.shield, frame(UID_0), 0, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(frame(UID_0), 0, kWait) >= 0);
     for (uint8_t request : {UID_0, UID_1, UID_2}) {
-        QVERIFY(waitFrame(rig.shield, frame(request), 0, kWait) >= 0);
+        QVERIFY(rig.shield.waitFrame(frame(request), 0, kWait) >= 0);
         rig.shield.send(identityAnswer(request, id));
     }
     QVERIFY(rig.driver.waitLine("shield_ready", kWait));
     const QStringList lines = rig.driver.lines();
     QVERIFY(lines.contains("Shield: 4"));
     QVERIFY(lines.contains("Program_STM: 291"));
-    QCOMPARE(framesFrom(rig.shield, 0),
+    QCOMPARE(rig.shield.framesFrom(0),
              (QStringList{spaced(frame(VERSION)), spaced(frame(FIRMWARE)), spaced(frame(UID_0)),
                           spaced(frame(UID_1)), spaced(frame(UID_2))}));
 }
@@ -153,7 +152,7 @@ void TestSerialLink::hungUpLineStaysIdleAndIsReopened()
     QVERIFY2(waitUntil([&] { return rig.driver.stderrBytes().count(kOpened) == 2; }, scaled(3500)),
              rig.driver.stderrBytes().constData());
     QVERIFY(rig.dial(12, "dial 12"));
-    QVERIFY(waitFrame(rig.shield, kCallFrame, 0, kWait) >= 0);
+    QVERIFY(rig.shield.waitFrame(kCallFrame, 0, kWait) >= 0);
 }
 
 QTEST_GUILESS_MAIN(TestSerialLink)

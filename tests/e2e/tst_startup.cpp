@@ -1,13 +1,12 @@
 // The driver's start: command line, identity exchange with the shield, the
 // info block for the parent and the first log line.
 
-#include "e2ehelpers.h"
+#include "rig/rig.h"
 
 #include <QRegularExpression>
 #include <QtTest>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 class TestStartup : public QObject
 {
@@ -90,7 +89,7 @@ void TestStartup::identityExchangeEndsInInfoBlock()
             + " (CMD_READ_VERSION_ZMA sent 6 times), asking again every 5 s\n";
         QVERIFY(rig.driver.start(args));
         QVERIFY2(rig.driver.waitStderr(silent, scaled(9000)), rig.driver.stderrBytes().constData());
-        first = waitFrame(rig.shield, frame(VERSION), 6, scaled(9000));
+        first = rig.shield.waitFrame(frame(VERSION), 6, scaled(9000));
         QCOMPARE(first, 6);
         const qint64 pause = rig.shield.frames.at(6).atMs - rig.shield.frames.at(5).atMs;
         QVERIFY2(pause >= 4500, qPrintable(QString("asked again after %1 ms").arg(pause)));
@@ -108,7 +107,7 @@ void TestStartup::identityExchangeEndsInInfoBlock()
     QCOMPARE(rig.driver.lines(), expected);
 
     QCOMPARE(rig.framesAfterReady(), QStringList()); // nothing sent after ready
-    const QStringList sent = framesFrom(rig.shield, first);
+    const QStringList sent = rig.shield.framesFrom(first);
     QCOMPARE(sent, (QStringList{spaced(frame(VERSION)), spaced(frame(FIRMWARE)), spaced(frame(UID_0)),
                                 spaced(frame(UID_1)), spaced(frame(UID_2))}));
     QCOMPARE(sent.first(), QString("FF 65 48 A0 FF FF FF FF FF 99"));

@@ -15,7 +15,7 @@
 #include "commands/usarttimerthread.h"
 #include "console/console.h"
 #include "log/logservice.h"
-#include "support/refcrc.h"
+#include "rig/refcrc.h"
 #include "zma/controllerkorvel2023.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"

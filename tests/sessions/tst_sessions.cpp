@@ -1,7 +1,8 @@
 // Replays the recorded sessions of this folder against the built driver, and
 // checks that a run which differs on the line fails with its first difference.
 
-#include "support/drivertest.h"
+#include "rig/childprocess.h"
+#include "rig/runenv.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,14 +83,14 @@ void TstSessions::replay()
         QVERIFY2(!path.isEmpty(), "the session has no such line to remove");
     }
 
-    zmatest::ChildProcess runner;
+    rig::ChildProcess runner;
     runner.setProcessChannelMode(QProcess::MergedChannels);
-    QStringList args{"--tolerance", QString::number(zmatest::scaled(250))};
+    QStringList args{"--tolerance", QString::number(rig::scaled(250))};
     // The runner starts the simulator and the driver: behind the same
     // emulator, given as the command line it reads the same way.
-    if (!zmatest::emulator().isEmpty())
+    if (!rig::emulator().isEmpty())
         args << "--emulator" << qEnvironmentVariable("ZMA_TEST_EMULATOR");
-    zmatest::startProgram(runner, QStringLiteral(ZMA_REPLAY_SESSION_PATH), args + extraArgs + QStringList{path});
+    runner.start(QStringLiteral(ZMA_REPLAY_SESSION_PATH), args + extraArgs + QStringList{path}, rig::emulator());
     QVERIFY(runner.waitForStarted(5000));
     QVERIFY(runner.waitForFinished(150000));
     const QByteArray output = runner.readAll();

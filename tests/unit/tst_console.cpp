@@ -4,8 +4,8 @@
 #include "console/diagnostics.h"
 #include "console/linereader.h"
 #include "console/linewriter.h"
-#include "support/drivertest.h"
-#include "support/refcrc.h"
+#include "rig/heldpipe.h"
+#include "rig/refcrc.h"
 
 #include <QtTest>
 #include <atomic>
@@ -259,7 +259,7 @@ void TstConsole::repeatedDiagnosticIsCountedOncePerSecond()
 void TstConsole::stalledReaderBlocksOnlyTheWriterThread()
 {
     // Never deleted, like the writer that keeps writing to it.
-    auto* pipe = new zmatest::HeldPipe();
+    auto* pipe = new rig::HeldPipe();
     const QByteArray filler = pipe->fill();
 
     std::atomic<long long> lost{0};

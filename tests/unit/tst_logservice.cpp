@@ -1,14 +1,15 @@
 // The UDP log: line format, source filter, one datagram per line, in order.
 
 #include "log/logservice.h"
-#include "support/drivertest.h"
+#include "rig/logcollector.h"
+#include "rig/runenv.h"
 
 #include <QRegularExpression>
 #include <QtTest>
 #include <climits>
 
-using zmatest::LogCollector;
-using zmatest::waitUntil;
+using rig::LogCollector;
+using rig::waitUntil;
 
 class TstLogService : public QObject
 {

@@ -8,17 +8,18 @@
 // binds fixed UDP ports: run it through run-bench.sh, which gives it a
 // private network namespace.
 
-#include "../say.h"
-#include "audiotap.h"
+#include "rig/say.h"
+#include "rig/udpreceiver.h"
 #include "benchdriver.h"
-#include "cadence.h"
+#include "rig/cadence.h"
 #include "hub.h"
 #include "latencyreport.h"
-#include "linepty.h"
-#include "procsample.h"
-#include "spipeer.h"
+#include "rig/shieldpty.h"
+#include "rig/machinesample.h"
+#include "rig/procsample.h"
+#include "rig/spipeer.h"
 #include "threadtable.h"
-#include "e2e/e2ehelpers.h"
+#include "rig/shieldframes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,8 +34,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 namespace {
 
@@ -73,7 +73,7 @@ struct Window {
     qint64 pid = -1;
     double seconds = 0;
     Cadence cadence;
-    std::vector<AudioTap::Arrival> arrivals;
+    QList<UdpReceiver::Datagram> arrivals;
     ProcSample p0, p1;
     ProcSample self0, self1;
     MachineSample m0, m1;
@@ -99,7 +99,7 @@ Window idleWindow(Hub& hub, const QString& name, qint64 pid, double seconds, boo
     w.name = name;
     w.pid = pid;
     hub.serveUntil(monotonicNs()); // what is already there belongs to before
-    hub.audio.arrivals.clear();
+    hub.audio.datagrams.clear();
     const qint64 logs0 = hub.logDatagrams;
     const int spi0 = peer ? peer->count() : -1;
     if (pidReport)
@@ -113,7 +113,7 @@ Window idleWindow(Hub& hub, const QString& name, qint64 pid, double seconds, boo
     if (besidePid > 0)
         w.beside0 = ProcSample::take(besidePid);
     w.rssMin = w.rssMax = w.p0.rssKb;
-    hub.audio.recording = true;
+    hub.audio.keep = true;
     hub.everySecond = [&] {
         const qint64 kb = ProcSample::take(pid).rssKb;
         if (kb >= 0) {
@@ -122,7 +122,7 @@ Window idleWindow(Hub& hub, const QString& name, qint64 pid, double seconds, boo
         }
     };
     hub.serveUntil(w.p0.atNs + qint64(seconds * kSec));
-    hub.audio.recording = false;
+    hub.audio.keep = false;
     hub.everySecond = nullptr;
     w.p1 = ProcSample::take(pid);
     if (besidePid > 0)
@@ -132,7 +132,7 @@ Window idleWindow(Hub& hub, const QString& name, qint64 pid, double seconds, boo
     w.rssMin = std::min(w.rssMin, w.p1.rssKb);
     w.rssMax = std::max(w.rssMax, w.p1.rssKb);
     w.seconds = (w.p1.atNs - w.p0.atNs) / 1e9;
-    w.arrivals = hub.audio.arrivals;
+    w.arrivals = hub.audio.datagrams;
     w.cadence = Cadence::of(w.arrivals, kPeriodMs, kBlockBytes);
     w.spiExchanges = peer ? peer->count() - spi0 : -1;
     w.logDatagrams = hub.logDatagrams - logs0;
@@ -178,7 +178,7 @@ DriverRun runDriver(const Options& o)
     if (!rig.start())
         return r;
     Hub& hub = rig.hub;
-    LinePty& line = rig.line;
+    ShieldPty& line = rig.line;
     const int inFd = rig.stdinFd();
     r.started = true;
     say("  pid %lld, shield_ready; %.0f s to settle\n", rig.pid(), o.warmup);
@@ -246,7 +246,7 @@ DriverRun runDriver(const Options& o)
             // The shield confirms, so the driver does not repeat the command.
             line.send(frame(OPEN_1_FREE_DONE));
             hub.serveForMs(20 + random.bounded(20.0));
-            for (size_t k = size_t(at) + 1; k < line.frames.size(); ++k)
+            for (int k = at + 1; k < line.frames.size(); ++k)
                 r.openRepeats += line.frames[k].bytes == kOpen1Frame;
         }
         r.rssAfterLatency = ProcSample::take(rig.pid()).rssKb;
@@ -492,7 +492,7 @@ void dump(const QString& dir, const DriverRun& d, const Window& ref)
     };
     auto gaps = [](const Window& w) {
         std::vector<double> g;
-        for (size_t i = 1; i < w.arrivals.size(); ++i)
+        for (int i = 1; i < w.arrivals.size(); ++i)
             g.push_back((w.arrivals[i].kernelNs - w.arrivals[i - 1].kernelNs) / 1e6);
         return g;
     };

@@ -1,13 +1,13 @@
 #include "benchdriver.h"
 
-#include "../say.h"
-#include "e2e/e2ehelpers.h"
-#include "procsample.h"
+#include "rig/say.h"
+#include "rig/shieldframes.h"
+#include "rig/procsample.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-using namespace e2e;
+using namespace rig;
 
 namespace {
 

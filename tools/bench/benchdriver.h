@@ -6,9 +6,9 @@
 // served by the hub, and the shield's identity answered at start-up.
 
 #include "hub.h"
-#include "linepty.h"
-#include "spipeer.h"
-#include "support/drivertest.h"
+#include "rig/shieldpty.h"
+#include "rig/spipeer.h"
+#include "rig/driverprocess.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -37,13 +37,13 @@ private:
 
 public:
     Hub hub;
-    LinePty line;
-    SpiPeer peer;
+    rig::ShieldPty line;
+    rig::SpiPeer peer;
     bool exited = false;
     int exitCode = -1;
 
 private:
-    zmatest::DriverProcess driver;
+    rig::DriverProcess driver;
     int inFd = -1;
     int stderrAtReady = 0;
 };

@@ -1,6 +1,6 @@
 #include "hub.h"
 
-#include "procsample.h"
+#include "rig/procsample.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -11,10 +11,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace rig;
+
 Hub::Hub()
 {
     // The driver's log goes somewhere, as it would with a parent.
     logFd = boundUdp(20004);
+    audio.keep = false; // kept only while a window records
 }
 
 Hub::~Hub()
@@ -66,13 +69,13 @@ bool Hub::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
                 continue;
             const int fd = fds[i].fd;
             if (fd == audio.socketFd())
-                audio.readAvailable();
+                audio.pump();
             else if (fd == logFd)
                 logDatagrams += drain(logFd);
             else if (fd == besideFd)
                 besideDatagrams += drain(besideFd);
             else if (line && fd == line->fd())
-                line->readAvailable(now);
+                line->pump();
             else if (fd == outFd) {
                 if (readPipe(outFd, out))
                     outAtNs = now;

@@ -5,20 +5,19 @@
 // until something arrives, so its own wake-ups cost little and every read is
 // stamped when it could first be made.
 
-#include "audiotap.h"
-#include "linepty.h"
+#include "rig/udpreceiver.h"
+#include "rig/shieldpty.h"
+
+#include "rig/runenv.h"
 
 #include <QByteArray>
 #include <functional>
 
-constexpr qint64 kMs = 1000000;
-constexpr qint64 kSec = 1000000000;
-
 class Hub
 {
 public:
-    AudioTap audio{20002};
-    LinePty* line = nullptr;
+    rig::UdpReceiver audio{20002};
+    rig::ShieldPty* line = nullptr;
     int outFd = -1; // the driver's stdout and stderr, when they are ours
     int errFd = -1;
     QByteArray out, err;

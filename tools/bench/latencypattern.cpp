@@ -3,6 +3,7 @@
 #include <QRandomGenerator>
 #include <cmath>
 
+
 namespace {
 
 constexpr qint64 kMsNs = 1000000;

@@ -1,9 +1,11 @@
 #include "latencyreport.h"
 
-#include "../say.h"
+#include "rig/say.h"
 
 #include <QString>
 #include <algorithm>
+
+using namespace rig;
 
 namespace {
 

@@ -1,10 +1,12 @@
 #include "latencyrun.h"
 
-#include "../say.h"
+#include "rig/say.h"
 #include "benchdriver.h"
-#include "procsample.h"
+#include "rig/procsample.h"
 
 #include <algorithm>
+
+using namespace rig;
 
 namespace {
 
@@ -74,13 +76,13 @@ bool LatencyRun::run(const std::vector<LatencyPattern>& patterns, double warmupS
         const qint64 last = schedule.back().atNs;
         const bool tap = p.id == shieldPattern;
         if (tap) {
-            hub.audio.arrivals.clear();
-            hub.audio.recording = true;
+            hub.audio.datagrams.clear();
+            hub.audio.keep = true;
         }
         sender.start(schedule, seq);
         hub.serveUntil(last + qint64(kDrainS * kSec));
         sender.wait();
-        hub.audio.recording = false;
+        hub.audio.keep = false;
         const QList<SpiPeer::Exchange> all = rig.peer.exchanges();
         const QList<SpiPeer::Exchange> ex = all.mid(from);
         const ParentDelay d = ParentDelay::of(sender.blocks, ex, p.settledFromNs(start));
@@ -97,8 +99,8 @@ bool LatencyRun::run(const std::vector<LatencyPattern>& patterns, double warmupS
         for (const QByteArray& line : said)
             say("    driver's stderr: %s\n", line.left(200).constData());
         if (tap) {
-            shield = ShieldDelay::of(ex, hub.audio.arrivals, start, last);
-            hub.audio.arrivals.clear();
+            shield = ShieldDelay::of(ex, hub.audio.datagrams, start, last);
+            hub.audio.datagrams.clear();
             say("    shield -> parent: %d answers, %d arrived, %d lost, %d out of order, %d duplicated, "
                 "%d other datagrams, %d without a kernel stamp; p50 %.3f p99 %.3f max %.3f ms\n",
                 shield.answered, shield.arrived, shield.lost, shield.outOfOrder, shield.duplicated, shield.other,

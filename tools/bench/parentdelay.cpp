@@ -1,9 +1,11 @@
 #include "parentdelay.h"
 
-#include "cadence.h"
+#include "rig/cadence.h"
 
 #include <QHash>
 #include <algorithm>
+
+using namespace rig;
 
 namespace {
 

@@ -5,7 +5,7 @@
 // SPI peer, in what order, and how long after they were sent.
 
 #include "parentsender.h"
-#include "spipeer.h"
+#include "rig/spipeer.h"
 
 #include <QList>
 #include <vector>
@@ -30,7 +30,7 @@ struct ParentDelay {
     double senderLateMaxMs = 0;
 
     // exchanges: the peer's, from before the first block was sent on.
-    static ParentDelay of(const std::vector<ParentSender::Block>& blocks, const QList<SpiPeer::Exchange>& exchanges,
+    static ParentDelay of(const std::vector<ParentSender::Block>& blocks, const QList<rig::SpiPeer::Exchange>& exchanges,
                           qint64 settledFromNs);
 };
 

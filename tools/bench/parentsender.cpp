@@ -1,6 +1,6 @@
 #include "parentsender.h"
 
-#include "procsample.h"
+#include "rig/runenv.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using namespace rig;
 
 namespace {
 

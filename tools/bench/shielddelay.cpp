@@ -1,12 +1,14 @@
 #include "shielddelay.h"
 
-#include "cadence.h"
+#include "rig/cadence.h"
 
 #include <QHash>
 #include <algorithm>
 #include <cstring>
 
-ShieldDelay ShieldDelay::of(const QList<SpiPeer::Exchange>& exchanges, const std::vector<AudioTap::Arrival>& arrivals,
+using namespace rig;
+
+ShieldDelay ShieldDelay::of(const QList<SpiPeer::Exchange>& exchanges, const QList<UdpReceiver::Datagram>& arrivals,
                             qint64 fromNs, qint64 toNs)
 {
     ShieldDelay d;
@@ -24,21 +26,21 @@ ShieldDelay ShieldDelay::of(const QList<SpiPeer::Exchange>& exchanges, const std
     }
     QHash<quint32, qint64> arrivedAt;
     qint64 highest = -1;
-    for (const AudioTap::Arrival& a : arrivals) {
-        const auto e = answers.constFind(a.head);
-        if (e == answers.constEnd() || a.size != e.value()->answered.size()) {
+    for (const UdpReceiver::Datagram& a : arrivals) {
+        const auto e = answers.constFind(a.head());
+        if (e == answers.constEnd() || a.bytes.size() != e.value()->answered.size()) {
             ++d.other;
             continue;
         }
-        if (arrivedAt.contains(a.head)) {
+        if (arrivedAt.contains(a.head())) {
             ++d.duplicated;
             continue;
         }
-        if (qint64(a.head) < highest)
+        if (qint64(a.head()) < highest)
             ++d.outOfOrder;
-        highest = std::max(highest, qint64(a.head));
+        highest = std::max(highest, qint64(a.head()));
         d.unstamped += !a.stamped;
-        arrivedAt.insert(a.head, a.kernelMonoNs);
+        arrivedAt.insert(a.head(), a.kernelMonoNs);
     }
     std::vector<double> ms;
     for (auto e = answers.constBegin(); e != answers.constEnd(); ++e) {

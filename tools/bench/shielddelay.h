@@ -5,8 +5,8 @@
 // peer sent it the datagram with that number reached UDP 20002 (the kernel's
 // stamp), and which never did.
 
-#include "audiotap.h"
-#include "spipeer.h"
+#include "rig/udpreceiver.h"
+#include "rig/spipeer.h"
 
 #include <QList>
 #include <vector>
@@ -25,7 +25,7 @@ struct ShieldDelay {
 
     // Answers sent in [fromNs, toNs) (monotonic); arrivals recorded until
     // some time after toNs, so the last ones had time to come.
-    static ShieldDelay of(const QList<SpiPeer::Exchange>& exchanges, const std::vector<AudioTap::Arrival>& arrivals,
+    static ShieldDelay of(const QList<rig::SpiPeer::Exchange>& exchanges, const QList<rig::UdpReceiver::Datagram>& arrivals,
                           qint64 fromNs, qint64 toNs);
 };
 

@@ -1,8 +1,10 @@
 #include "threadtable.h"
 
-#include "../say.h"
+#include "rig/say.h"
 
 #include <algorithm>
+
+using namespace rig;
 
 namespace {
 

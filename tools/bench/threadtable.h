@@ -4,7 +4,7 @@
 // Each thread's time on a CPU (schedstat) over a window, for several
 // processes side by side: one column a process, its busiest thread first.
 
-#include "procsample.h"
+#include "rig/procsample.h"
 
 #include <QString>
 #include <vector>
@@ -13,7 +13,7 @@ class ThreadTable
 {
 public:
     // pid names the main thread; a and b are the samples at the window's ends.
-    void add(const QString& title, qint64 pid, const ProcSample& a, const ProcSample& b);
+    void add(const QString& title, qint64 pid, const rig::ProcSample& a, const rig::ProcSample& b);
     void print() const;
 
 private:

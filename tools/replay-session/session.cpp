@@ -23,3 +23,11 @@ bool Session::load(const QString& path, QString* error)
     }
     return true;
 }
+
+QProcessEnvironment Session::driverEnvironment(const QByteArray& port)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
+    env.remove("ZQ_BOARD_SPI");
+    return env;
+}

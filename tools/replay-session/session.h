@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcessEnvironment>
 #include <QStringList>
 
 // A recorded session: a saved driver log with the parent's console lines
@@ -17,6 +18,10 @@ public:
     };
 
     bool load(const QString& path, QString* error);
+
+    // The driver's board library talks to the simulator's port, and SPI is
+    // the stand-in's loopback.
+    static QProcessEnvironment driverEnvironment(const QByteArray& port);
 
     QStringList driverArgs;
     QList<ParentLine> parentLines;

@@ -1,4 +1,5 @@
 #include "sessionplayer.h"
+#include "rig/say.h"
 
 #include <QElapsedTimer>
 #include <cstdio>
@@ -80,11 +81,16 @@ void SessionPlayer::simLine(const QByteArray& line)
 
 void SessionPlayer::startDriver(const QByteArray& port)
 {
-    driver.setDriverPort(port);
-    if (settings.verbose) {
-        driver.onLine = [](const QByteArray& line) { say("driver: " + line); };
-        driver.onErrorLine = [](const QByteArray& line) { say("driver stderr: " + line); };
-    }
+    driver.setProcessEnvironment(Session::driverEnvironment(port));
+    // Read even when not shown, so a full pipe never holds the driver up.
+    driver.onLine = [this](const QByteArray& line) {
+        if (settings.verbose)
+            say("driver: " + line);
+    };
+    driver.onErrorLine = [this](const QByteArray& line) {
+        if (settings.verbose)
+            say("driver stderr: " + line);
+    };
     driver.start(settings.driverPath, session.driverArgs, settings.emulator);
     driverStarted = true;
     // Lines the parent gave before the driver's first frame go at once.

@@ -1,7 +1,7 @@
 #ifndef SESSIONPLAYER_H
 #define SESSIONPLAYER_H
 
-#include "childprogram.h"
+#include "rig/childprocess.h"
 #include "session.h"
 
 #include <QObject>
@@ -42,8 +42,8 @@ private:
 
     Session session;
     Settings settings;
-    ChildProgram sim;
-    ChildProgram driver;
+    rig::ChildProcess sim;
+    rig::ChildProcess driver;
     QByteArray port;
     double recordedOrigin = 0;
     qint64 originMonotonicMs = -1;

@@ -1,4 +1,6 @@
 #include "sessionrecorder.h"
+#include "rig/say.h"
+#include "session.h"
 
 #include "log/logline.h"
 
@@ -131,7 +133,7 @@ void SessionRecorder::simLine(const QByteArray& line)
 
 void SessionRecorder::startDriver(const QByteArray& port)
 {
-    driver.setDriverPort(port);
+    driver.setProcessEnvironment(Session::driverEnvironment(port));
     // Its diagnostics are not part of the session.
     if (settings.verbose)
         driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -203,7 +205,7 @@ void SessionRecorder::fail(const QByteArray& why)
     stepTimer.stop();
     guard.stop();
     say("replay-session: " + why + "; no session written");
-    for (ChildProgram* p : {&driver, &sim, &zmaLog})
+    for (rig::ChildProcess* p : {&driver, &sim, &zmaLog})
         p->finish();
     QFile::remove(settings.outPath + ".log");
     onFinished(1);

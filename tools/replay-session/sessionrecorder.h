@@ -1,7 +1,7 @@
 #ifndef SESSIONRECORDER_H
 #define SESSIONRECORDER_H
 
-#include "childprogram.h"
+#include "rig/childprocess.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -52,9 +52,9 @@ private:
     QStringList driverArgs;
     QList<Step> steps;
     int nextStep = 0;
-    ChildProgram zmaLog;
-    ChildProgram sim;
-    ChildProgram driver;
+    rig::ChildProcess zmaLog;
+    rig::ChildProcess sim;
+    rig::ChildProcess driver;
     qint64 kernelDropped = -1; // as zma-log reports at its exit
     QList<QByteArray> beside; // the parent's and the driver's lines, saved
     QElapsedTimer clock;

@@ -4,10 +4,11 @@
 // The driver binds fixed UDP ports: run it through run-soak.sh, which gives
 // it a private network namespace.
 
-#include "../say.h"
-#include "e2e/e2ehelpers.h"
-#include "spipeer.h"
-#include "support/refcrc.h"
+#include "rig/say.h"
+#include "rig/heldpipe.h"
+#include "rig/rig.h"
+#include "rig/spipeer.h"
+#include "rig/refcrc.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QTest>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
@@ -32,8 +32,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 namespace {
 
@@ -45,8 +44,6 @@ constexpr double kCpuBound = 0.25; // share of one core over the whole run
 constexpr double kCpuBound5s = 0.50; // in any 5 s: a spin in a short fault shows here
 constexpr qint64 kGapBoundMs = 100;
 constexpr int kAudioSlack = 2;
-constexpr uint8_t OPEN_2 = 0x09, OPEN_1_FREE = 0x21, OPEN_2_FREE = 0x23, OPEN_2_FREE_DONE = 0x24,
-                  PICKUP = 0x03, CALL = 0x02;
 const QByteArray kOpened = "DEBUG: USART: Успешно открыт порт";
 const QByteArray kClosed = "DEBUG: USART: порт закрыт после ошибки";
 const QByteArray kLineLost = "ERROR: stdout: a status line was lost";
@@ -286,7 +283,7 @@ private:
     QElapsedTimer clock;
 
     QTemporaryDir dir;
-    FakeShieldPty shield;
+    ShieldPty shield;
     std::unique_ptr<SpiPeer> peer;
     HeldPipe out;
     UdpIn audioIn{20002}, logIn{20004};
@@ -421,7 +418,7 @@ bool Soak::sendLine(const QByteArray& bytes)
         } else {
             pumpAudio();
             pumpLog();
-            QTest::qWait(1);
+            spin(1);
         }
     }
     return true;
@@ -430,7 +427,7 @@ bool Soak::sendLine(const QByteArray& bytes)
 void Soak::pumpShield()
 {
     shield.pump();
-    for (const FakeShieldPty::Frame& fr : shield.frames) {
+    for (const ShieldPty::Frame& fr : shield.frames) {
         const QByteArray& f = fr.bytes;
         if (uint8_t(f.at(0)) != 0xFF || refCrc8(f, 1, 9) != uint8_t(f.at(9))) {
             ++badDriverFrames;
@@ -762,7 +759,7 @@ void Soak::idle(qint64 ms, bool faults)
         pump();
         if (faults)
             serialFault();
-        QTest::qWait(1);
+        spin(1);
     }
 }
 
@@ -789,7 +786,7 @@ bool Soak::start()
     const Identity id;
     int from = 0;
     for (uint8_t request : {VERSION, FIRMWARE, UID_0, UID_1, UID_2}) {
-        const int at = waitFrame(shield, frame(request), from, kStepMs);
+        const int at = shield.waitFrame(frame(request), from, kStepMs);
         if (at < 0) {
             say("  FAIL  no identity request %02X from the driver\n", request);
             return false;
@@ -863,7 +860,7 @@ bool Soak::door(int which)
         wantLog = which == 1 ? "Success OP1" : "Success OP2";
         ++doorsFree;
     } else {
-        wantFrame = frame(which == 1 ? uint8_t(OPEN_1) : OPEN_2, QByteArray(), true);
+        wantFrame = frame(which == 1 ? OPEN_1 : OPEN_2, QByteArray(), true);
         wantLog = QByteArray(before == Ringing ? "STATUS_CALL" : "STATUS_PICKUP") + " Открыта дверь " + QByteArray::number(which);
         ++doorsInCall;
     }

@@ -3,13 +3,13 @@
 // The driver binds fixed UDP ports: run it through run-stress.sh, which gives
 // it a private network namespace.
 
-#include "../say.h"
-#include "e2e/e2ehelpers.h"
+#include "rig/say.h"
+#include "rig/heldpipe.h"
+#include "rig/rig.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTest>
 #include <QVector>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -23,8 +23,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace zmatest;
-using namespace e2e;
+using namespace rig;
 
 namespace {
 
@@ -47,7 +46,7 @@ struct Report {
 // Audio datagrams from the driver, stamped on this meter's clock. The
 // collector's own clock starts a moment earlier: well under a millisecond.
 struct AudioMeter {
-    UdpCollector udp{20002};
+    UdpReceiver udp{20002};
     QElapsedTimer clock;
     AudioMeter() { clock.start(); }
     qint64 now() const { return clock.elapsed(); }
@@ -106,7 +105,7 @@ struct LineWatch {
 
 // Puts bytes on the line whole even when the pty is full (a one-byte write
 // is all or nothing); false if they did not get in within timeoutMs.
-bool sendAll(FakeShieldPty& pty, const QByteArray& bytes, const std::function<void()>& pump, int timeoutMs = 30000)
+bool sendAll(ShieldPty& pty, const QByteArray& bytes, const std::function<void()>& pump, int timeoutMs = 30000)
 {
     QElapsedTimer t;
     t.start();
@@ -117,7 +116,7 @@ bool sendAll(FakeShieldPty& pty, const QByteArray& bytes, const std::function<vo
             if (t.elapsed() > timeoutMs)
                 return false;
             pump();
-            QTest::qWait(1);
+            spin(1);
         }
     }
     return true;
@@ -232,7 +231,7 @@ bool lineFlood(double seconds)
             dropQueued = true;
         }
         pump();
-        QTest::qWait(1);
+        spin(1);
     }
     const qint64 floodMs = line.elapsed(), t1 = audio.now();
     rss.sample();
@@ -306,7 +305,7 @@ bool junkFlood(double seconds)
             at = (at + kChunk) % kPool;
         }
         pump();
-        QTest::qWait(1);
+        spin(1);
     }
     const qint64 junkMs = t.elapsed();
     rss.sample();
@@ -407,7 +406,7 @@ bool stdoutStall(double seconds)
             if (second < logsPerSecond.size())
                 logsPerSecond[second] += rig.log.datagrams.size();
             rig.log.datagrams.clear();
-            QTest::qWait(1);
+            spin(1);
         }
     }
     const qint64 resumed = audio.now();
@@ -595,7 +594,7 @@ bool commandFlood(qint64 count)
             break;
         }
         pump();
-        QTest::qWait(1);
+        spin(1);
     }
     const qint64 writtenAt = t.elapsed();
     lastTaken = queued * 7 - rig.driver.proc.bytesToWrite();

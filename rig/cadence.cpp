@@ -1,7 +1,9 @@
-#include "cadence.h"
+#include "rig/cadence.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace rig {
 
 double percentile(std::vector<double> values, double p)
 {
@@ -13,14 +15,14 @@ double percentile(std::vector<double> values, double p)
     return values[at];
 }
 
-Cadence Cadence::of(const std::vector<AudioTap::Arrival>& arrivals, double periodMs, int size)
+Cadence Cadence::of(const QList<UdpReceiver::Datagram>& arrivals, double periodMs, int size)
 {
     Cadence c;
     c.datagrams = int(arrivals.size());
     std::vector<double> delays;
     for (const auto& a : arrivals) {
         c.stamped += a.stamped;
-        c.wrongSize += a.size != size;
+        c.wrongSize += a.bytes.size() != size;
         delays.push_back((a.readNs - a.kernelNs) / 1e6);
     }
     c.readDelayP50Ms = percentile(delays, 50);
@@ -34,7 +36,7 @@ Cadence Cadence::of(const std::vector<AudioTap::Arrival>& arrivals, double perio
     // slots, a doubled one shares its slot; the slope of time over slots is
     // the true period, whatever was lost.
     double slot = 0, sumK = 0, sumT = 0, sumKK = 0, sumKT = 0;
-    for (size_t i = 0; i < arrivals.size(); ++i) {
+    for (int i = 0; i < arrivals.size(); ++i) {
         const double t = (double(arrivals[i].kernelNs) - t0) / 1e6;
         if (i > 0) {
             const double gap = double(arrivals[i].kernelNs - arrivals[i - 1].kernelNs) / 1e6;
@@ -60,3 +62,5 @@ Cadence Cadence::of(const std::vector<AudioTap::Arrival>& arrivals, double perio
     }
     return c;
 }
+
+} // namespace rig

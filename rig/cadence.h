@@ -1,9 +1,11 @@
-#ifndef CADENCE_H
-#define CADENCE_H
+#ifndef RIG_CADENCE_H
+#define RIG_CADENCE_H
 
-#include "audiotap.h"
+#include "rig/udpreceiver.h"
 
 #include <vector>
+
+namespace rig {
 
 // Nearest-rank percentile (p in 0..100) of values; 0 when there are none.
 double percentile(std::vector<double> values, double p);
@@ -25,7 +27,9 @@ struct Cadence {
     double readDelayP50Ms = 0;
     double readDelayP99Ms = 0;
 
-    static Cadence of(const std::vector<AudioTap::Arrival>& arrivals, double periodMs, int size);
+    static Cadence of(const QList<UdpReceiver::Datagram>& arrivals, double periodMs, int size);
 };
+
+} // namespace rig
 
 #endif

@@ -1,9 +1,10 @@
-#ifndef TOOLS_SAY_H
-#define TOOLS_SAY_H
+#ifndef RIG_SAY_H
+#define RIG_SAY_H
 
 // printf to stdout, flushed at once: the tools' figures reach a pipe or a
 // log file as they come, not when the run ends.
 
+#include <QByteArray>
 #include <cstdarg>
 #include <cstdio>
 
@@ -14,6 +15,14 @@ inline void say(const char* fmt, ...)
     va_start(ap, fmt);
     vprintf(fmt, ap);
     va_end(ap);
+    fflush(stdout);
+}
+
+// One line, its end added.
+inline void say(const QByteArray& line)
+{
+    fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    fputc('\n', stdout);
     fflush(stdout);
 }
 

@@ -1,9 +1,12 @@
-#include "procsample.h"
+#include "rig/procsample.h"
+#include "rig/runenv.h"
 
 #include <QDir>
 #include <QFile>
-#include <ctime>
+#include <QStringList>
 #include <unistd.h>
+
+namespace rig {
 
 namespace {
 
@@ -21,13 +24,6 @@ QList<QByteArray> statFields(const QByteArray& stat)
 }
 
 } // namespace
-
-qint64 monotonicNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 ProcSample ProcSample::take(qint64 pid)
 {
@@ -72,20 +68,58 @@ double cpuPercentRun(const ProcSample& a, const ProcSample& b)
     return double(b.runNs - a.runNs) / 1e9 / s * 100.0;
 }
 
-MachineSample MachineSample::take()
+double ProcSample::cpuSeconds() const
 {
-    MachineSample m;
-    m.atNs = monotonicNs();
-    const QByteArray stat = slurp("/proc/stat");
-    const QList<QByteArray> f = stat.left(stat.indexOf('\n')).simplified().split(' ');
-    // cpu user nice system idle iowait irq softirq steal ...
-    for (int i = 1; i < f.size() && i <= 8; ++i) {
-        const qint64 v = f.at(i).toLongLong();
-        m.total += v;
-        if (i != 4 && i != 5)
-            m.busy += v;
-    }
-    const QList<QByteArray> load = slurp("/proc/loadavg").split(' ');
-    m.loadavg = QString::fromLatin1(load.mid(0, 3).join(' '));
-    return m;
+    return ticks < 0 ? -1 : double(ticks) / double(sysconf(_SC_CLK_TCK));
 }
+
+ProcSample::FdKinds ProcSample::fdKinds(qint64 pid)
+{
+    FdKinds kinds;
+    const QDir dir(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString& name : dir.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
+        char buf[4096];
+        const ssize_t n = ::readlink(QFile::encodeName(dir.filePath(name)).constData(), buf, sizeof buf - 1);
+        QString target = QString::fromLocal8Bit(buf, n > 0 ? int(n) : 0);
+        const int bracket = target.indexOf(":[");
+        if (bracket > 0 && !target.startsWith("anon_inode"))
+            target = target.left(bracket);
+        if (target.startsWith("/dev/pts/"))
+            target = "/dev/pts/N";
+        ++kinds[target.isEmpty() ? QStringLiteral("?") : target];
+    }
+    return kinds;
+}
+
+int ProcSample::fdCount(const FdKinds& kinds)
+{
+    int n = 0;
+    for (const auto& k : kinds)
+        n += k.second;
+    return n;
+}
+
+QString ProcSample::fdText(const FdKinds& kinds)
+{
+    QStringList parts;
+    for (const auto& k : kinds)
+        parts << QStringLiteral("%1 %2").arg(k.second).arg(k.first);
+    return parts.join(", ");
+}
+
+qint64 ProcSample::runQueueWaitNs(qint64 pid, qint64 tid)
+{
+    const QList<QByteArray> fields = slurp(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(tid)).simplified().split(' ');
+    return tid >= 0 && fields.size() >= 2 ? fields.at(1).toLongLong() : -1;
+}
+
+qint64 ProcSample::threadNamed(qint64 pid, const QByteArray& name)
+{
+    const QDir dir(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& tid : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (slurp(dir.filePath(tid) + "/comm").trimmed() == name)
+            return tid.toLongLong();
+    return -1;
+}
+
+} // namespace rig

@@ -1,4 +1,5 @@
-#include "spipeer.h"
+#include "rig/spipeer.h"
+#include "rig/runenv.h"
 
 #include <QElapsedTimer>
 #include <cstring>
@@ -8,6 +9,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace rig {
 
 SpiPeer::SpiPeer(const QString& p, Mode m)
     : path(p), mode(m)
@@ -79,13 +82,6 @@ int SpiPeer::unreadBytes()
     return n;
 }
 
-static qint64 monotonicNowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 void SpiPeer::loop()
 {
     QElapsedTimer clock;
@@ -110,7 +106,7 @@ void SpiPeer::loop()
         }
         if (reading && (fds[2].revents & (POLLIN | POLLHUP))) {
             const ssize_t n = ::recv(peerFd, buf, sizeof(buf), 0);
-            const qint64 receivedNs = monotonicNowNs();
+            const qint64 receivedNs = monotonicNs();
             if (n <= 0) {
                 std::lock_guard<std::mutex> lock(mutex);
                 ::close(peerFd);
@@ -118,7 +114,7 @@ void SpiPeer::loop()
                 continue;
             }
             const QByteArray answer = answerFor(seq++);
-            const qint64 answeredNs = monotonicNowNs();
+            const qint64 answeredNs = monotonicNs();
             (void)::send(peerFd, answer.constData(), answer.size(), MSG_NOSIGNAL);
             std::lock_guard<std::mutex> lock(mutex);
             log.append({QByteArray(buf, int(n)), answer, clock.elapsed(), receivedNs, answeredNs});
@@ -129,3 +125,5 @@ void SpiPeer::loop()
         ::close(peerFd);
     peerFd = -1;
 }
+
+} // namespace rig

@@ -1,5 +1,5 @@
-#ifndef SPIPEER_H
-#define SPIPEER_H
+#ifndef RIG_SPIPEER_H
+#define RIG_SPIPEER_H
 
 #include <QByteArray>
 #include <QList>
@@ -7,6 +7,8 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+
+namespace rig {
 
 // The shield's SPI end as the stand-in board library reaches it: a
 // SOCK_SEQPACKET listener that answers every block at once, in its own
@@ -49,5 +51,7 @@ private:
     std::mutex mutex;
     QList<Exchange> log;
 };
+
+} // namespace rig
 
 #endif

@@ -1,0 +1,62 @@
+#include "rig/heldpipe.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace rig {
+
+HeldPipe::HeldPipe()
+{
+    if (pipe2(fds, O_CLOEXEC) == 0)
+        fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+}
+
+HeldPipe::~HeldPipe()
+{
+    for (int fd : fds)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QByteArray HeldPipe::fill()
+{
+    // Non-blocking only while filling: the flag belongs to the shared end.
+    const int flags = fcntl(fds[1], F_GETFL);
+    fcntl(fds[1], F_SETFL, flags | O_NONBLOCK);
+    // Writes of one page are all or nothing, so each line goes in whole.
+    const QByteArray line = QByteArray(4095, '~') + '\n';
+    QByteArray written;
+    while (::write(fds[1], line.constData(), line.size()) == line.size())
+        written += line;
+    fcntl(fds[1], F_SETFL, flags);
+    return written;
+}
+
+QByteArray HeldPipe::readAvailable()
+{
+    QByteArray out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<int>(n));
+    }
+    return out;
+}
+
+void HeldPipe::closeReadEnd()
+{
+    if (fds[0] >= 0)
+        ::close(fds[0]);
+    fds[0] = -1;
+}
+
+void HeldPipe::closeWriteEnd()
+{
+    if (fds[1] >= 0)
+        ::close(fds[1]);
+    fds[1] = -1;
+}
+
+} // namespace rig

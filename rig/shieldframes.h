@@ -1,0 +1,65 @@
+#ifndef RIG_SHIELDFRAMES_H
+#define RIG_SHIELDFRAMES_H
+
+// The shield's side of the serial protocol, built with an independent
+// CRC-8/MAXIM, so a faulty driver codec cannot agree with itself.
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace rig {
+
+constexpr int kFrameBytes = 10;
+
+// Shield codes.
+enum : uint8_t {
+    DIAL = 0x01,
+    CALL = 0x02,
+    PICKUP = 0x03,
+    DROP = 0x04,
+    PICKUP_DONE = 0x07,
+    OPEN_1 = 0x08,
+    OPEN_2 = 0x09,
+    OPEN_1_FREE = 0x21,
+    OPEN_1_FREE_DONE = 0x22,
+    OPEN_2_FREE = 0x23,
+    OPEN_2_FREE_DONE = 0x24,
+    VERSION = 0xA0,
+    FIRMWARE = 0xA2,
+    UID_0 = 0xA3,
+    UID_1 = 0xA4,
+    UID_2 = 0xA5,
+};
+
+// Frames the driver is expected to put on the line.
+extern const QByteArray kCallFrame;      // FF 65 48 D1 02 ...
+extern const QByteArray kPickupFrame;    // FF 65 48 D1 03 ...
+extern const QByteArray kDropFrame;      // FF 65 48 D1 04 ...
+extern const QByteArray kOpen1CallFrame; // FF 65 48 D1 08 ...
+extern const QByteArray kOpen1Frame;     // FF 65 48 21 ...
+extern const QByteArray kOpen2Frame;     // FF 65 48 23 ...
+
+// A shield frame: command mode puts cmd in byte 3 and 5 data bytes after it;
+// link mode puts D1 in byte 3, cmd in byte 4 and 4 data bytes. Short data is
+// padded with FF.
+QByteArray frame(uint8_t cmd, const QByteArray& data = QByteArray(), bool link = false);
+// Dial data as the shield sends it: suffix, 0, prefix, 0.
+QByteArray dialFrame(uint8_t suffix, uint8_t prefix = 0);
+QString spaced(const QByteArray& bytes); // "FF 65 48 ..."
+QByteArray hex(const QString& spaced);   // "FF 65 48" -> bytes
+
+struct Identity {
+    uint8_t version = 2;
+    uint8_t revision = 5;
+    uint16_t firmware = 529;
+    uint8_t beta = 0;
+    uint32_t id[3] = {1, 0xAB, 0xC0DE};
+};
+QByteArray identityAnswer(uint8_t request, const Identity& id);
+// The identity requests in the order the driver asks them.
+constexpr uint8_t kIdentityRequests[] = {VERSION, FIRMWARE, UID_0, UID_1, UID_2};
+
+} // namespace rig
+
+#endif

@@ -1,0 +1,124 @@
+#include "rig/udpreceiver.h"
+#include "rig/runenv.h"
+
+#include <QFile>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace rig {
+
+namespace {
+qint64 realtimeNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+} // namespace
+
+UdpReceiver::UdpReceiver(quint16 port, int bufferBytes)
+{
+    clock.start();
+    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const int on = 1;
+    // Past the system's limit where we may (root), else up to it.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0
+        || ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+UdpReceiver::~UdpReceiver()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+quint32 UdpReceiver::Datagram::head() const
+{
+    quint32 h = 0;
+    if (bytes.size() >= 4)
+        std::memcpy(&h, bytes.constData(), sizeof h);
+    return h;
+}
+
+void UdpReceiver::pump()
+{
+    if (fd < 0)
+        return;
+    static thread_local char buf[65536];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(quint32)) + 64];
+    for (;;) {
+        iovec iov{buf, sizeof buf};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        const qint64 mono = monotonicNs();
+        Datagram d{QByteArray(buf, int(n)), clock.elapsed(), realtimeNs(), 0, 0, false};
+        d.kernelNs = d.readNs;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != SOL_SOCKET)
+                continue;
+            if (c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+                timespec ts;
+                std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                d.kernelNs = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+                d.stamped = true;
+            } else if (c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(quint32))) {
+                quint32 dropped;
+                std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
+                kernelDrops = dropped;
+            }
+        }
+        // The two clocks' offset, read side by side.
+        d.kernelMonoNs = d.kernelNs - d.readNs + mono;
+        ++received;
+        if (onDatagram)
+            onDatagram(d);
+        if (keep)
+            datagrams.append(std::move(d));
+    }
+}
+
+bool UdpReceiver::waitCount(int count, int timeoutMs)
+{
+    return waitUntil([&] { return datagrams.size() >= count; }, timeoutMs, [&] { pump(); });
+}
+
+qint64 UdpReceiver::portDrops(quint16 port)
+{
+    QFile f("/proc/net/udp");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray local = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 12 && fields.at(1).endsWith(local))
+            return fields.last().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace rig

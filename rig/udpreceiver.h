@@ -1,0 +1,58 @@
+#ifndef RIG_UDPRECEIVER_H
+#define RIG_UDPRECEIVER_H
+
+// A receiver on 127.0.0.1:port standing for the parent (audio at 20002, the
+// log at 20004). A large buffer, so a busy moment of ours loses nothing; the
+// kernel's arrival stamps (SO_TIMESTAMPNS), so how late we get round to
+// reading does not pass for the driver's jitter; and the kernel's count of
+// what it dropped here for want of room (SO_RXQ_OVFL).
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <functional>
+
+namespace rig {
+
+class UdpReceiver
+{
+public:
+    explicit UdpReceiver(quint16 port, int bufferBytes = 4 << 20);
+    ~UdpReceiver();
+    UdpReceiver(const UdpReceiver&) = delete;
+    UdpReceiver& operator=(const UdpReceiver&) = delete;
+
+    bool isBound() const { return fd >= 0; }
+    int socketFd() const { return fd; }
+
+    struct Datagram {
+        QByteArray bytes;
+        qint64 atMs;   // when we read it, since construction
+        qint64 readNs; // when we read it, CLOCK_REALTIME (the stamps' clock)
+        qint64 kernelNs; // when it reached the socket; readNs when no stamp came
+        qint64 kernelMonoNs; // the same on CLOCK_MONOTONIC
+        bool stamped;
+        quint32 head() const; // the first four bytes (0 when shorter)
+    };
+    // Kept while keep holds; handed to onDatagram either way; all counted.
+    bool keep = true;
+    std::function<void(const Datagram&)> onDatagram;
+    QList<Datagram> datagrams;
+    qint64 received = 0;
+    qint64 kernelDrops = 0; // as of the last datagram read
+
+    void pump();
+    bool waitCount(int count, int timeoutMs);
+
+    // Datagrams the kernel dropped at the socket bound to this port, whoever
+    // holds it (the driver's own 20003 too); -1 if unknown.
+    static qint64 portDrops(quint16 port);
+
+private:
+    int fd = -1;
+    QElapsedTimer clock;
+};
+
+} // namespace rig
+
+#endif
