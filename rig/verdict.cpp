@@ -5,28 +5,32 @@
 
 namespace rig {
 
-bool Verdict::check(bool ok, const char* fmt, ...)
+namespace {
+void line(const char* head, const char* fmt, va_list ap)
 {
-    printf("  %-5s", ok ? word : "FAIL");
-    va_list ap;
-    va_start(ap, fmt);
+    printf("  %-5s", head);
     vprintf(fmt, ap);
-    va_end(ap);
     printf("\n");
     fflush(stdout);
+}
+} // namespace
+
+bool Verdict::check(bool ok, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    line(ok ? word : "FAIL", fmt, ap);
+    va_end(ap);
     (ok ? passed : failed)++;
     return ok;
 }
 
 void Verdict::notApplicable(const char* fmt, ...)
 {
-    printf("  n/a  ");
     va_list ap;
     va_start(ap, fmt);
-    vprintf(fmt, ap);
+    line("n/a", fmt, ap);
     va_end(ap);
-    printf("\n");
-    fflush(stdout);
 }
 
 } // namespace rig
