@@ -26,6 +26,11 @@ static void openClosedStandardDescriptors()
 
 int main(int argc, char** argv)
 {
+    const QString answer = Settings::answerBeforeStart(argc, argv);
+    if (!answer.isEmpty()) {
+        fputs(answer.toUtf8().constData(), stdout);
+        return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
+    }
     openClosedStandardDescriptors();
     SignalWatcher::install();
     setbuf(stdout, nullptr);

@@ -22,7 +22,7 @@ QByteArray hexDump(const QByteArray& bytes)
 }
 
 UsartPort::UsartPort(const QString& portName, DataTransmission* writeBuffer, DataTransmission* readBuffer)
-    : QObject(nullptr), writeBuffer(writeBuffer), readBuffer(readBuffer)
+    : QObject(nullptr), writeBuffer(writeBuffer), readBuffer(readBuffer), path(portName)
 {
     serialPort = new QSerialPort(this);
     serialPort->setPortName(portName);
@@ -75,13 +75,22 @@ bool UsartPort::openPort()
         opened = serialPort->open(QIODevice::ReadWrite);
     }
     if (opened) {
+        if (lastOpenFailed)
+            logService->debug("main", "Serial port: %s opened", qPrintable(path));
         lastOpenFailed = false;
         qDebug() << "DEBUG: USART: Успешно открыт порт";
         return true;
     }
-    // Retried once a second: say it once, not every second.
-    if (!lastOpenFailed)
+    // Retried once a second: say it once, not every second. The second line
+    // names the port and the reason, also in the log, so a saved log of a
+    // board whose port never opened does not pass for a silent shield.
+    if (!lastOpenFailed) {
+        const QString why = QStringLiteral("cannot open %1: %2; trying again every second")
+                                .arg(path, serialPort->errorString());
         qDebug() << "DEBUG: USART: Ошибка открытия порта";
+        qDebug().noquote() << "ERROR: serial:" << why;
+        logService->debug("main", "Serial port: %s", qPrintable(why));
+    }
     lastOpenFailed = true;
     return false;
 }

@@ -68,6 +68,7 @@ private:
     DataTransmission* readBuffer;
     QThread* thread;
     QSerialPort* serialPort;
+    const QString path; // as given: QSerialPort names a /dev port without /dev/
     QTimer* reopenTimer;
     // stop() wakes the loop under it, the thread takes it as the loop ends.
     std::mutex loopMutex;

@@ -5,11 +5,38 @@ namespace {
 constexpr int kDriverMajor = 2;
 constexpr int kDriverMinor = 17;
 constexpr int kDriverBeta = 2;
+constexpr int kRelease[3] = {1, 0, 10};
 constexpr uint8_t kSupportedIntercom = 102;
 constexpr uint8_t kDefaultIntercom = 10;
 }
 
 Settings::Settings() = default;
+
+QString Settings::answerBeforeStart(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--version")
+            return QStringLiteral("zma-driver %1.%2.%3 (ZMA_STM_Driver %4.%5, beta %6)\n")
+                .arg(kRelease[0]).arg(kRelease[1]).arg(kRelease[2])
+                .arg(kDriverMajor).arg(kDriverMinor).arg(kDriverBeta);
+        if (arg == "--help")
+            return QStringLiteral(
+                "usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo]\n"
+                "Drives the intercom adapter's shield: commands on stdin, status lines on\n"
+                "stdout until stdin ends; audio as UDP on 127.0.0.1 (the parent's to 20003,\n"
+                "the line's to 20002), the log as UDP datagrams to 127.0.0.1:20004.\n"
+                "  -ic N        intercom type index (default 10)\n"
+                "  -v           print the version lines first\n"
+                "  -confirm     print pickup and open when the shield confirms them\n"
+                "  -audio-fifo  keep the parent's audio in a plain queue, never trimmed\n"
+                "  --help, --version  print this or the version and exit\n"
+                "The stand-in board library reads ZQ_BOARD_SERIAL (the serial port,\n"
+                "default /dev/ttyS1) and ZQ_BOARD_SPI (a simulated shield's SPI socket).\n"
+                "See zma-driver(8) and /usr/share/doc/zma-driver/protocol.md.\n");
+    }
+    return QString();
+}
 
 void Settings::parser_param(int argc, char** argv)
 {
@@ -56,7 +83,7 @@ void Settings::set_intercom(uint8_t intercomNumb)
 void Settings::send_info_to_console()
 {
     QStringList lines;
-    lines << QStringLiteral("#ZMA_Driver_KorvelTesk_v%1.%2.%3").arg(1).arg(0).arg(10)
+    lines << QStringLiteral("#ZMA_Driver_KorvelTesk_v%1.%2.%3").arg(kRelease[0]).arg(kRelease[1]).arg(kRelease[2])
           << QStringLiteral("ZMA_STM_Driver 2.17")
           << QString()
           << QStringLiteral("Intercom: %1").arg(setIntercom.load())

@@ -12,6 +12,9 @@ class Settings
 public:
     Settings();
 
+    // --help and --version: the text to print before exiting with 0, or an
+    // empty string when the driver is to run. Nothing has started yet then.
+    static QString answerBeforeStart(int argc, char** argv);
     void parser_param(int argc, char** argv);
     // May run in the console thread while the main thread reads the index.
     void set_intercom(uint8_t intercomNumb);

@@ -16,14 +16,14 @@ private slots:
     void commandLinePrintsIntercomSelection();
     void identityExchangeEndsInInfoBlock_data();
     void identityExchangeEndsInInfoBlock();
-    void firstLogDatagramIsMainTest1();
+    void logStartsWithTest1AndNamesAMissingPort();
     void identityAnswersAfterReadyAreIgnoredAndCallsStillWork();
 };
 
 void TestStartup::commandLinePrintsIntercomSelection_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("expected"); // with --help: the first line only
     const QString warn = "#WARNING: No intercom select";
     const QString ten = "#Intercom 10 not supported indexes ";
     const QString supported = "#Intercom 102 supported indexes ";
@@ -37,6 +37,11 @@ void TestStartup::commandLinePrintsIntercomSelection_data()
     QTest::newRow("-v -ic 102") << QStringList{"-v", "-ic", "102"}
                                 << QStringList{"ZMA_STM_Driver: v2.17", "Beta: 2",
                                                "#Not for release!: ", supported};
+    // These print and exit before anything starts.
+    QTest::newRow("--version") << QStringList{"-ic", "102", "--version"}
+                               << QStringList{"zma-driver 1.0.10 (ZMA_STM_Driver 2.17, beta 2)"};
+    QTest::newRow("--help") << QStringList{"--help"}
+                            << QStringList{"usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo]"};
 }
 
 void TestStartup::commandLinePrintsIntercomSelection()
@@ -45,6 +50,13 @@ void TestStartup::commandLinePrintsIntercomSelection()
     QFETCH(QStringList, expected);
     DriverProcess driver; // no serial port: only the command line speaks
     QVERIFY(driver.start(args));
+    if (!args.isEmpty() && args.last().startsWith("--")) {
+        QVERIFY2(driver.waitExit(kWait), "stdin is still open");
+        QCOMPARE(driver.exitCode(), 0);
+        QCOMPARE(driver.lines().mid(0, 1), expected);
+        QVERIFY(driver.stderrBytes().isEmpty());
+        return;
+    }
     QVERIFY2(driver.waitLine(expected.last(), kWait), driver.stdoutBytes().constData());
     QTest::qWait(300); // nothing more may follow
     QCOMPARE(driver.lines(), expected);
@@ -117,7 +129,7 @@ void TestStartup::identityExchangeEndsInInfoBlock()
         QVERIFY(rig.dial(12, "dial 12 0"));
 }
 
-void TestStartup::firstLogDatagramIsMainTest1()
+void TestStartup::logStartsWithTest1AndNamesAMissingPort()
 {
     LogCollector log;
     QVERIFY(log.isBound());
@@ -127,6 +139,10 @@ void TestStartup::firstLogDatagramIsMainTest1()
     const QByteArray first = log.datagrams.first().bytes;
     const QRegularExpression re(R"(^\[Debug\]\[\d\d:\d\d:\d\d\.\d\d\d\] \[main\]: test 1\r\n$)");
     QVERIFY2(re.match(QString::fromLatin1(first)).hasMatch(), first.constData());
+    // The port does not exist: which one and why, on stderr and in the log.
+    const QByteArray why = "cannot open /nonexistent/zma-test-no-port: No such file or directory; trying again every second";
+    QVERIFY(log.waitMessage("main", "Serial port: " + why, kWait));
+    QVERIFY(driver.waitStderr("ERROR: serial: " + why, kWait));
 }
 
 void TestStartup::identityAnswersAfterReadyAreIgnoredAndCallsStillWork()
