@@ -2,6 +2,7 @@
 #include "rig/procsample.h"
 #include "rig/runenv.h"
 
+#include <QFile>
 #include <unistd.h>
 
 namespace rig {
@@ -19,13 +20,34 @@ DriverProcess::~DriverProcess()
         proc.kill();
         proc.waitForFinished(3000);
     }
+    removeLeftLock();
 }
 
 bool DriverProcess::start(const QStringList& args)
 {
     proc.setProcessEnvironment(env);
     proc.start(QStringLiteral(ZMA_DRIVER_PATH), args, emulator());
-    return proc.waitForStarted(5000);
+    const bool started = proc.waitForStarted(5000);
+    startedPid = proc.processId();
+    return started;
+}
+
+void DriverProcess::removeLeftLock()
+{
+    // QSerialPort locks the port with /run/lock/LCK..NAME (the path without
+    // /dev/, each / as _), which a killed driver leaves behind: ours go, a
+    // lock of any other process stays.
+    QString name = env.value("ZQ_BOARD_SERIAL");
+    if (startedPid <= 0 || name.isEmpty())
+        return;
+    if (name.startsWith("/dev/"))
+        name = name.mid(5);
+    name.replace('/', '_');
+    QFile lock("/run/lock/LCK.." + name);
+    if (lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == startedPid) {
+        lock.close();
+        lock.remove();
+    }
 }
 
 void DriverProcess::redirect(int fd, int target)

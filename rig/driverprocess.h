@@ -49,6 +49,8 @@ public:
 
 private:
     void drain();
+    void removeLeftLock();
+    qint64 startedPid = 0;
     QByteArray out;
     QByteArray err;
 };
