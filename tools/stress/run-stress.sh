@@ -7,7 +7,7 @@ set -euo pipefail
 usage() {
   cat <<USAGE
 usage: $0 [BUILD_DIR] [--seconds S] [--count N] SCENARIO... | all
-  BUILD_DIR   the CMake build directory (default ./build), built with tests
+  BUILD_DIR   the CMake build directory (default ./build)
   scenarios   line-flood junk-flood stdout-stall stderr-stall command-flood
 USAGE
 }
@@ -25,5 +25,4 @@ case "${1:-}" in
   "") usage >&2; exit 2 ;;
 esac
 
-stress=$build/tools/stress/zma-stress
-exec bash "$(dirname "$0")/../netns-exec.sh" run-stress "$stress" "$@"
+exec bash "$(dirname "$0")/../netns-exec.sh" run-stress "$build/tools/stress/zma-stress" "$@"

@@ -1,0 +1,62 @@
+#ifndef ZMA_STRESS_SCENARIO_H
+#define ZMA_STRESS_SCENARIO_H
+
+// What every scenario of zma-stress stands on: the rig, the parent's audio
+// receiver, the driver's RSS as it goes and the scenario's ok/FAIL lines.
+
+#include "rig/rig.h"
+#include "rig/say.h"
+#include "rig/verdict.h"
+
+#include <functional>
+
+class Scenario
+{
+public:
+    explicit Scenario(const char* scenarioName) : name(scenarioName) {}
+
+    // Audio from the driver on 20002. now() counts from just after the
+    // receiver's clock started, the clock of the datagrams' atMs.
+    rig::UdpReceiver audio{20002};
+    const qint64 zeroNs = rig::monotonicNs();
+    rig::Rig rig;
+    rig::Verdict bounds{"ok"};
+    qint64 now() const { return (rig::monotonicNs() - zeroNs) / rig::kMs; }
+    int count(qint64 from, qint64 to); // audio datagrams in [from, to)
+    double rate(qint64 from, qint64 to) { return to > from ? count(from, to) * 1000.0 / double(to - from) : 0; }
+    int worstSecond(qint64 from, qint64 to); // fewest in a whole second of the span; -1 if none fits
+
+    // The ports, then the driver up to shield_ready (rig.start() unless
+    // startDriver is given); false, said why, if not.
+    bool start(const char* hint = "another driver running? use run-stress.sh",
+               const std::function<bool()>& startDriver = {});
+    bool said(const QByteArray& line) { return rig.driver.stdoutBytes().indexOf("\n" + line, stdoutFrom) >= 0; }
+    // Reads the shield (its frames dropped), the audio, the RSS; for the waits too.
+    const std::function<void()> pump = [this] { pumpOnce(); };
+
+    // VmRSS, sampled every 100 ms by pump() so that a short peak is not missed.
+    void rssBegin();
+    qint64 rssSample(); // returns rssLast
+    void rssPrint() const { say("  RSS: %lld KiB at start, peak %lld KiB, last %lld KiB\n", rssStart, rssPeak, rssLast); }
+    qint64 rssStart = -1, rssPeak = -1, rssLast = -1;
+
+    void finish(const std::function<void()>& pumpWhileWaiting); // by end of input, the normal way
+    bool end(bool ok = true); // "name: PASS" when ok and every bound held, else FAIL
+
+private:
+    void pumpOnce();
+    const char* name;
+    int stdoutFrom = 0;
+    qint64 rssNextNs = -1;
+};
+
+// "N ms" from sent to seen, or "not seen".
+inline QString latency(qint64 sent, qint64 seen) { return seen >= 0 ? QString("%1 ms").arg(seen - sent) : "not seen"; }
+
+bool lineFlood(double seconds);
+bool junkFlood(double seconds);
+bool commandFlood(qint64 count);
+bool stdoutStall(double seconds);
+bool stderrStall(qint64 count);
+
+#endif
