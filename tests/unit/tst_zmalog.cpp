@@ -2,6 +2,7 @@
 
 #include "commands/commandtesk.h"
 #include "commands/receivestream.h"
+#include "log/logline.h"
 #include "logdecoder.h"
 #include "zma/dialplan.h"
 
@@ -44,8 +45,9 @@ private slots:
 
 void TstZmaLog::decodes_data()
 {
-    QTest::addColumn<QList<QByteArray>>("lines");
-    QTest::addColumn<QList<QByteArray>>("expected"); // in this order among the output lines
+    QTest::addColumn<QList<QByteArray>>("lines"); // log lines, or saved lines with their receive time
+    QTest::addColumn<QList<QByteArray>>("expected"); // in this order among the output lines, or the refusal
+    QTest::addColumn<QList<QByteArray>>("only");
 
     const QByteArray dialCmd = frame(MODE_CMD, 0x48, 0x65, CMD_DIAL, QByteArray::fromHex("0C002A00FF"));
     const QByteArray dialLink = frame(MODE_LINK, 0x48, 0x65, CMD_DIAL, QByteArray::fromHex("05000300"));
@@ -58,42 +60,76 @@ void TstZmaLog::decodes_data()
 
     QTest::newRow("dial, cmd mode: both forms as DialPlan")
         << QList<QByteArray>{logLine("Uart READ", hex(dialCmd))}
-        << QList<QByteArray>{to48 + "cmd  CMD_DIAL  data 0C 00 2A 00 FF  " + dial(MODE_CMD, QByteArray::fromHex("0C002A00FF"))};
+        << QList<QByteArray>{to48 + "cmd  CMD_DIAL  data 0C 00 2A 00 FF  " + dial(MODE_CMD, QByteArray::fromHex("0C002A00FF"))}
+        << QList<QByteArray>{};
     QTest::newRow("dial, link mode: data from byte 5")
         << QList<QByteArray>{logLine("Uart READ", hex(dialLink))}
-        << QList<QByteArray>{to48 + "link CMD_DIAL  data 05 00 03 00  " + dial(MODE_LINK, QByteArray::fromHex("05000300"))};
+        << QList<QByteArray>{to48 + "link CMD_DIAL  data 05 00 03 00  " + dial(MODE_LINK, QByteArray::fromHex("05000300"))}
+        << QList<QByteArray>{};
     QTest::newRow("bad checksum flagged")
         << QList<QByteArray>{logLine("Uart WRITE", hex(bad))}
         << QList<QByteArray>{"driver→shield  to 65 from 48  cmd  CMD_CALL  data FF FF FF FF FF  crc BAD (expected "
-                             + hex(call.mid(9)) + ")"};
+                             + hex(call.mid(9)) + ")"}
+        << QList<QByteArray>{};
     QTest::newRow("link mode names its code, unknown in hex")
         << QList<QByteArray>{logLine("Uart READ", hex(done + unknown))}
         << QList<QByteArray>{to48 + "link CMD_PICKUP_DONE  data FF FF FF FF  crc ok",
-                             to48 + "link cmd=0x5A  data 00 00 00 00  crc ok"};
+                             to48 + "link cmd=0x5A  data 00 00 00 00  crc ok"}
+        << QList<QByteArray>{};
     QTest::newRow("frame split across two reads")
         << QList<QByteArray>{logLine("Uart READ", hex(done.left(4))), logLine("Uart READ", hex(done.mid(4)))}
-        << QList<QByteArray>{"shield→driver  4 bytes wait for the rest", to48 + "link CMD_PICKUP_DONE  data FF FF FF FF  crc ok"};
+        << QList<QByteArray>{"shield→driver  4 bytes wait for the rest", to48 + "link CMD_PICKUP_DONE  data FF FF FF FF  crc ok"}
+        << QList<QByteArray>{};
     QTest::newRow("frames joined, junk between, a tail waiting")
         << QList<QByteArray>{logLine("Uart READ", hex(done + QByteArray::fromHex("1234") + dialCmd + done.left(3)))}
         << QList<QByteArray>{to48 + "link CMD_PICKUP_DONE  data FF FF FF FF  crc ok", "shield→driver  junk 12 34",
                              to48 + "cmd  CMD_DIAL  data 0C 00 2A 00 FF  " + dial(MODE_CMD, QByteArray::fromHex("0C002A00FF")),
-                             "shield→driver  3 bytes wait for the rest"};
-    // Pieces as LogService sends them, another category between them.
+                             "shield→driver  3 bytes wait for the rest"}
+        << QList<QByteArray>{};
+    // Pieces as LogService sends them, another category between them: the
+    // joined line keeps its first piece's place.
     QTest::newRow("continued line joined")
         << QList<QByteArray>{logLine("Uart READ", hex(done.left(5)) + " \\"), logLine("Controller", "STATUS_FREE"),
                              logLine("Uart READ", hex(done.mid(5)))}
-        << QList<QByteArray>{"10:00:00.000 [Controller] STATUS_FREE", "10:00:00.000 [Uart READ] " + hex(done),
-                             to48 + "link CMD_PICKUP_DONE  data FF FF FF FF  crc ok"};
+        << QList<QByteArray>{"10:00:00.000 [Uart READ] " + hex(done),
+                             to48 + "link CMD_PICKUP_DONE  data FF FF FF FF  crc ok", "10:00:00.000 [Controller] STATUS_FREE"}
+        << QList<QByteArray>{};
+    QTest::newRow("junk shown as written")
+        << QList<QByteArray>{logLine("Uart READ", "ZZ 11")} << QList<QByteArray>{"shield→driver  junk ZZ 11"}
+        << QList<QByteArray>{};
+    // The driver at +05:45: its stamps teach the zone. The parent's line was
+    // received at .155000, after the log line stamped .154 that came later.
+    QTest::newRow("receive times on the driver's clock, rounded, in order")
+        << QList<QByteArray>{"1796656108.155000\t> pickup", "1796656108.257080\t[Debug][20:53:28.154] [main]: test 1"}
+        << QList<QByteArray>{"20:53:28.154 [main] test 1", "20:53:28.155 parent> pickup"} << QList<QByteArray>{};
+    QTest::newRow("Russian glossed")
+        << QList<QByteArray>{logLine("Controller", "STATUS_CALL Открыта дверь 1")}
+        << QList<QByteArray>{"10:00:00.000 [Controller] STATUS_CALL Открыта дверь 1  (door 1 opened)"}
+        << QList<QByteArray>{};
+    QTest::newRow("--only of a category never logged")
+        << QList<QByteArray>{}
+        << QList<QByteArray>{"no category \"controller\": the driver logs under main, Controller, \"Uart WRITE\", "
+                             "\"Uart READ\" and Console"}
+        << QList<QByteArray>{"controller"};
 }
 
 void TstZmaLog::decodes()
 {
     QFETCH(QList<QByteArray>, lines);
     QFETCH(QList<QByteArray>, expected);
-    LogDecoder decoder(LogDecoder::Options{});
-    QByteArray out;
-    for (const QByteArray& line : lines)
-        decoder.decode(line, 0, &out);
+    QFETCH(QList<QByteArray>, only);
+    LogDecoder::Options options;
+    options.only = only;
+    LogDecoder decoder(options);
+    QByteArray out = LogDecoder::refusal(only).toUtf8();
+    for (const QByteArray& line : lines) {
+        SavedLine saved;
+        if (SavedLine::parse(line, &saved))
+            decoder.decode(saved.text, saved.time, &out);
+        else
+            decoder.decode(line, 0, &out);
+    }
+    decoder.finish(&out);
     QList<QByteArray> got = out.split('\n');
     for (QByteArray& l : got)
         l = l.trimmed();

@@ -5,6 +5,7 @@
 #include "session.h"
 #include "sessionplayer.h"
 #include "sessionrecorder.h"
+#include "rig/say.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -94,8 +95,6 @@ int main(int argc, char** argv)
     s.speed = parser.value(speed).toDouble(&speedOk);
     s.toleranceMs = parser.value(tolerance).toInt(&toleranceOk);
     s.verbose = parser.isSet(verbose);
-    for (const QString& line : parser.values(leaveOut))
-        s.leaveOut.append(line.toUtf8());
     if (!speedOk || !(s.speed > 0 && s.speed <= 1000) || !toleranceOk || s.toleranceMs < 0) {
         fprintf(stderr, "replay-session: --speed takes a number above 0 up to 1000, --tolerance milliseconds\n");
         return 2;
@@ -105,6 +104,19 @@ int main(int argc, char** argv)
     if (!session.load(s.sessionPath, &error)) {
         fprintf(stderr, "replay-session: %s\n", qPrintable(error));
         return 2;
+    }
+    // A line the parent never gave would leave out nothing and pass.
+    QStringList leftOut;
+    for (const QString& line : parser.values(leaveOut)) {
+        if (!session.leaveOut(line.toUtf8())) {
+            const QString why = leftOut.contains(line) ? QStringLiteral("%1 has no more of that line of the parent's")
+                                                       : QStringLiteral("the parent gave no such line in %1");
+            fprintf(stderr, "replay-session: --leave-out \"%s\": %s\n", qPrintable(line),
+                    qPrintable(why.arg(s.sessionPath)));
+            return 2;
+        }
+        leftOut.append(line);
+        say("replay-session: leaving out the parent's line \"" + line.toUtf8() + "\"");
     }
     SessionPlayer player(session, s);
     player.onFinished = done;

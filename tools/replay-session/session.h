@@ -17,7 +17,11 @@ public:
         QByteArray text;
     };
 
+    // Refuses what is no session: a plain log, or a log saved live with
+    // nothing of the parent's beside it.
     bool load(const QString& path, QString* error);
+    // Removes the first parent line `text`; false when there is none.
+    bool leaveOut(const QByteArray& text);
 
     // The driver's board library talks to the simulator's port, and SPI is
     // the stand-in's loopback.

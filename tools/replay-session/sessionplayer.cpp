@@ -19,15 +19,6 @@ qint64 monotonicMs()
 SessionPlayer::SessionPlayer(const Session& session, const Settings& settings, QObject* parent)
     : QObject(parent), session(session), settings(settings)
 {
-    for (const QByteArray& text : settings.leaveOut) {
-        for (int i = 0; i < this->session.parentLines.size(); ++i) {
-            if (this->session.parentLines.at(i).text == text) {
-                say("replay-session: leaving out the parent's line \"" + text + "\"");
-                this->session.parentLines.removeAt(i);
-                break;
-            }
-        }
-    }
     lineTimer.setSingleShot(true);
     lineTimer.setTimerType(Qt::PreciseTimer);
     connect(&lineTimer, &QTimer::timeout, this, [this] { giveDue(); });

@@ -23,7 +23,6 @@ public:
         QStringList emulator;
         double speed = 1.0;
         int toleranceMs = 250;
-        QList<QByteArray> leaveOut; // parent lines not given, first match each
         bool verbose = false;
     };
 

@@ -2,42 +2,63 @@
 #define LOGDECODER_H
 
 // Turns the driver's log lines into the lines zma-log prints: each line's
-// time, category and message and, under a Uart line, one line per frame the
-// serial bytes make up so far. A line sent in pieces (each but the last
-// ending in a backslash) is printed once, joined.
+// time, category and message (English beside the driver's Russian) and,
+// under a Uart line, one line per frame the serial bytes make up so far. A
+// line sent in pieces (each but the last ending in a backslash) is printed
+// once, joined. Every time shown is on the driver's clock, and they never
+// step back (DriverClock, LineOrder).
 
+#include "driverclock.h"
 #include "framesplitter.h"
+#include "lineorder.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QString>
 
 class LogDecoder
 {
 public:
     struct Options {
         bool colour = false;
-        bool raw = false;              // the lines as they came, nothing decoded or joined
+        bool raw = false;              // the lines as they came, nothing decoded, joined or reordered
         QList<QByteArray> only;        // categories to show; empty: all lines
     };
+
+    // The categories the driver logs under.
+    static const QList<QByteArray>& categories();
+    // Why `only` cannot be shown (a category the driver never logs), or empty.
+    static QString refusal(const QList<QByteArray>& only);
 
     explicit LogDecoder(const Options& options);
 
     // text: one line (a datagram, or a line of a file without its saved-time
     // prefix), with or without its line end. time: when it was received, in
-    // seconds since the epoch, or 0 when unknown; shown for lines without a
-    // clock of their own. Appends what to print to out.
+    // seconds since the epoch, or 0 when unknown. Appends what can be
+    // printed so far to out.
     void decode(const QByteArray& text, double time, QByteArray* out);
+    // Live: prints what waited longer than any log line can be late, at
+    // `now` (seconds since the epoch).
+    void release(double now, QByteArray* out);
+    // At the end of the input: prints everything still waiting.
+    void finish(QByteArray* out);
 
 private:
     struct Pending {
+        QByteArray level;
+        QByteArray category;
         QByteArray clock;
         QByteArray message;
+        int ticket;
     };
 
     bool wanted(const QByteArray& category) const;
+    QByteArray shown(const QByteArray& level, const QByteArray& category, const QByteArray& message);
     void decodeUart(const QByteArray& message, bool read, QByteArray* out);
     QByteArray paint(const char* code, const QByteArray& text) const;
+    void complete(QHash<QByteArray, Pending>::iterator it);
+    void print(qint64 settledBefore, QByteArray* out);
 
     Options opts;
     FrameSplitter fromDriver;
@@ -46,6 +67,9 @@ private:
     // Unfinished pieced lines by level and category: lines of other
     // categories may come between the pieces.
     QHash<QByteArray, Pending> pending;
+    DriverClock clock;
+    LineOrder order;
+    qint64 latestReceiptMs = -1;
 };
 
 #endif

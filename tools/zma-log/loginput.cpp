@@ -75,8 +75,12 @@ bool LogInput::listenUdp(quint16 port, QString* error)
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
-        *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2 (another reader? try --port)")
-                     .arg(port).arg(errnoText());
+        const bool inUse = errno == EADDRINUSE;
+        *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(errnoText());
+        // The driver logs to 20004 only: another port does not reach its log.
+        if (inUse)
+            *error += QStringLiteral(" (another listener, such as another zma-log, holds it; the driver always logs "
+                                     "to 20004, and --port only helps for a log forwarded elsewhere)");
         return false;
     }
     // Larger than any datagram of the log (8 KiB), so none is cut.

@@ -27,6 +27,8 @@ public:
     // path "-": stdin.
     bool openStream(const QString& path, QString* error);
 
+    // A file read to its end at once; not the network, a pipe or a terminal.
+    bool readsRegularFile() const { return regularFile; }
     int receiveBufferBytes() const { return rcvbuf; }
     qint64 linesRead() const { return lines; }
     // Datagrams the kernel dropped for want of room in the receive buffer,

@@ -18,6 +18,7 @@ namespace {
 // How long a line may wait in a buffer: what a crash can lose of the save
 // file, and how late a line shows when stdout is not a terminal.
 constexpr int kFlushIntervalMs = 100;
+constexpr int kReleaseIntervalMs = 250;
 
 double now()
 {
@@ -77,6 +78,11 @@ int main(int argc, char* argv[])
     options.colour = isatty(STDOUT_FILENO) && !parser.isSet(noColorOpt) && !getenv("NO_COLOR");
     for (const QString& c : parser.values(onlyOpt))
         options.only.append(c.toUtf8());
+    const QString refused = LogDecoder::refusal(options.only);
+    if (!refused.isEmpty()) {
+        complain("--only: " + refused);
+        return 2;
+    }
 
     LogOutput output;
     QString error;
@@ -119,20 +125,34 @@ int main(int argc, char* argv[])
             QCoreApplication::quit();
     };
     QObject::connect(&flushTimer, &QTimer::timeout, flush);
-    QObject::connect(&input, &LogInput::batchDone, [&] {
+    auto shown = [&] {
         if (output.stdoutGone())
             QCoreApplication::quit();
         else if (interactive)
             flush();
         else if (!flushTimer.isActive() && output.unflushed())
             flushTimer.start();
-    });
+    };
+    QObject::connect(&input, &LogInput::batchDone, shown);
     QObject::connect(&input, &LogInput::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // A line known only by its receive time waits for the stamps that may
+    // still come before it; from the network or a pipe, nothing may come
+    // after it for a while, so it is shown once no log line can be that late.
+    QTimer releaseTimer;
+    releaseTimer.setInterval(kReleaseIntervalMs);
+    QObject::connect(&releaseTimer, &QTimer::timeout, [&] {
+        decoder.release(now(), output.printBuffer());
+        output.written();
+        shown();
+    });
+    if (!input.readsRegularFile())
+        releaseTimer.start();
 
     SignalWatcher* watcher = SignalWatcher::start();
     app.exec();
     delete watcher;
 
+    decoder.finish(output.printBuffer());
     output.flush();
     if (!output.saveError().isEmpty())
         complain(QStringLiteral("writing the save file failed: %1").arg(output.saveError()));
