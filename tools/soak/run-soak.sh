@@ -7,24 +7,21 @@ set -euo pipefail
 usage() {
   cat <<USAGE
 usage: $0 [BUILD_DIR] [--minutes M] [--seed N] [--verbose]
-  BUILD_DIR   the CMake build directory (default ./build), built with tests
+  BUILD_DIR   the CMake build directory (default ./build)
   --minutes   how long the driver runs under faults (default 10)
   --seed      seed of the fault and call choices (default random, printed)
   --verbose   print each fault as it comes
 USAGE
 }
 
+# A first argument that is not an option must be the build directory.
 build=./build
-if [ $# -gt 0 ] && [ -d "$1" ]; then
+if [ $# -gt 0 ] && { [ -d "$1" ] || [ "${1#-}" = "$1" ]; }; then
+  [ -d "$1" ] || { echo "run-soak: no build directory $1" >&2; exit 1; }
   build=$1
   shift
-elif [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-  echo "run-soak: no build directory $1" >&2
-  exit 1
 fi
 case "${1:-}" in
   -h|--help) usage; exit 0 ;;
 esac
-
-soak=$build/tools/soak/zma-soak
-exec bash "$(dirname "$0")/../netns-exec.sh" run-soak "$soak" "$@"
+exec bash "$(dirname "$0")/../netns-exec.sh" run-soak "$build/tools/soak/zma-soak" "$@"

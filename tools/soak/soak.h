@@ -1,0 +1,40 @@
+#ifndef SOAK_SOAK_H
+#define SOAK_SOAK_H
+
+// The run: calls through the driver while the faults come, a wind-down, the
+// driver's answers at the end, then the figures with a PASS/FAIL line each.
+
+#include "callplayer.h"
+#include "faultplan.h"
+#include "world.h"
+
+class Soak
+{
+public:
+    Soak(double minutes, quint32 seed, bool verbose);
+    int run();
+
+private:
+    bool start();
+    void sample(); // the driver's RSS and CPU, the progress line
+    void windDown();
+    void finalChecks();
+    int report();
+    void reportUsage();
+
+    const qint64 runMs;
+    const quint32 seed;
+    World w;
+    CallPlayer calls{w};
+    FaultPlan faults{w};
+    rig::Verdict verdict;
+    qint64 rssBoot = -1, rssEnd = -1, rssMax = -1, nextRssAt = 0, nextCpuAt = 0, nextProgressAt = 60000, endMs = 0;
+    double cpuBoot = 0, cpuEnd = 0, busiest5s = 0;
+    QList<QPair<qint64, double>> cpuSamples; // the last 5 s
+    rig::ProcSample::FdKinds fdBoot, fdEnd;
+    QStringList lastChecks;
+    bool lastChecksOk = false, exitedNormally = false;
+    int exitCode = -1;
+};
+
+#endif
