@@ -1,18 +1,13 @@
 # Debian packages (cpack -G DEB in the build directory):
-#   zma-driver      the driver alone; on the board the vendor's library
-#                   provides libzq-board-korvel-2023.so.1
+#   zma-driver      the driver and zma-log, its log reader; on the board the
+#                   vendor's library provides libzq-board-korvel-2023.so.1
 #   zma-driver-sim  what runs it without the board: the stand-in library in
-#                   a private directory, shield-sim and zma-driver-demo
+#                   a private directory, shield-sim, zma-driver-demo and
+#                   replay-session
 # The Depends lines come from dpkg-shlibdeps at packaging time.
 
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME driver)
-if(CMAKE_LIBRARY_ARCHITECTURE)
-  set(ZMA_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
-else()
-  set(ZMA_LIBDIR lib)
-endif()
-# Never in the loader's path: it must not shadow the vendor's library.
-set(ZMA_SIM_LIBDIR ${ZMA_LIBDIR}/zma-driver-sim)
+# ZMA_SIM_LIBDIR, the stand-in library's private directory, is set above.
 
 # Debian architecture of the packages, from the compiler's target.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
@@ -39,6 +34,8 @@ foreach(_src
     ${PROJECT_SOURCE_DIR}/docs/man/zma-driver.8
     ${PROJECT_SOURCE_DIR}/docs/man/shield-sim.1
     ${PROJECT_SOURCE_DIR}/docs/man/zma-driver-demo.1
+    ${PROJECT_SOURCE_DIR}/docs/man/zma-log.1
+    ${PROJECT_SOURCE_DIR}/docs/man/replay-session.1
     ${_pkg}/changelog.Debian)
   get_filename_component(_name ${_src} NAME)
   add_custom_command(OUTPUT ${_pkg}/${_name}.gz
@@ -61,15 +58,18 @@ foreach(_component driver sim)
     PERMISSIONS ${_lib_perms} COMPONENT ${_component})
 endforeach()
 
-install(TARGETS zma-driver RUNTIME DESTINATION bin COMPONENT driver)
+install(TARGETS zma-driver zma-log RUNTIME DESTINATION bin COMPONENT driver)
 install(FILES ${_pkg}/zma-driver.8.gz DESTINATION share/man/man8 PERMISSIONS ${_lib_perms} COMPONENT driver)
+install(FILES ${_pkg}/zma-log.1.gz DESTINATION share/man/man1 PERMISSIONS ${_lib_perms} COMPONENT driver)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md DESTINATION share/doc/zma-driver
+  PERMISSIONS ${_lib_perms} COMPONENT driver)
 
 install(TARGETS zq_board LIBRARY DESTINATION ${ZMA_SIM_LIBDIR} NAMELINK_SKIP
   PERMISSIONS ${_lib_perms} COMPONENT sim)
-install(TARGETS shield-sim RUNTIME DESTINATION bin COMPONENT sim)
+install(TARGETS shield-sim replay-session RUNTIME DESTINATION bin COMPONENT sim)
 install(PROGRAMS ${_pkg}/zma-driver-demo DESTINATION bin COMPONENT sim)
-install(FILES ${_pkg}/shield-sim.1.gz ${_pkg}/zma-driver-demo.1.gz DESTINATION share/man/man1
-  PERMISSIONS ${_lib_perms} COMPONENT sim)
+install(FILES ${_pkg}/shield-sim.1.gz ${_pkg}/zma-driver-demo.1.gz ${_pkg}/replay-session.1.gz
+  DESTINATION share/man/man1 PERMISSIONS ${_lib_perms} COMPONENT sim)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zma-driver)
@@ -91,7 +91,8 @@ zma-driver runs on the adapter's board and talks to its microcontroller
 (the shield) over a serial line and SPI. Its parent process gives it
 commands as text lines on stdin and reads status lines on stdout; audio
 goes to and from the parent as UDP datagrams on loopback (ports 20003 and
-20002), and the log as UDP datagrams to port 20004.
+20002), and the log as UDP datagrams to port 20004, which zma-log reads
+with the serial frames decoded.
 
 The driver links against libzq-board-korvel-2023.so.1, the board
 vendor's library, which this package does not contain: on the board the
@@ -102,13 +103,14 @@ Runs zma-driver on a machine without the adapter's board. It holds a
 stand-in for the board vendor's library, kept in a private directory so
 that it never shadows the vendor's library; shield-sim, a simulated shield
 on a pseudo-terminal and a Unix socket, which can also replay a recorded
-session and compare the driver's frames; and zma-driver-demo, which starts
-both with the driver on the terminal.")
+session and compare the driver's frames; zma-driver-demo, which starts
+both with the driver on the terminal; and replay-session, which replays a
+recorded session against the driver.")
 set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "zma-driver (= ${ZMA_DEB_VERSION})")
 # dpkg-shlibdeps runs from the project file: the board library comes from
 # no Debian package, so its missing information must not stop it.
-set(ZMA_SHLIBDEPS_DRIVER ${CMAKE_BINARY_DIR}/zma-driver)
-set(ZMA_SHLIBDEPS_SIM ${CMAKE_BINARY_DIR}/tools/shield-sim)
+set(ZMA_SHLIBDEPS_DRIVER "${CMAKE_BINARY_DIR}/zma-driver ${CMAKE_BINARY_DIR}/tools/zma-log")
+set(ZMA_SHLIBDEPS_SIM "${CMAKE_BINARY_DIR}/tools/shield-sim ${CMAKE_BINARY_DIR}/tools/replay-session")
 # dpkg-shlibdeps wants a control file to read.
 file(WRITE ${_pkg}/debian/control "Source: zma-driver\n\nPackage: zma-driver\nArchitecture: any\n")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/cpack-project.cmake.in ${_pkg}/cpack-project.cmake @ONLY)

@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
@@ -34,8 +35,10 @@ int main(int argc, char** argv)
                                        "MS", "250");
     const QCommandLineOption leaveOut("leave-out", "do not give the parent's line LINE (its first occurrence)",
                                       "LINE");
-    const QCommandLineOption driver("driver", "the driver (default: zma-driver of this build)", "PATH",
-                                    QDir(here).filePath("../zma-driver"));
+    // Installed, the driver is beside this; in a build tree, one level up.
+    const QString besideDriver = QDir(here).filePath("zma-driver");
+    const QCommandLineOption driver("driver", "the driver (default: zma-driver beside this, or of this build)", "PATH",
+                                    QFileInfo::exists(besideDriver) ? besideDriver : QDir(here).filePath("../zma-driver"));
     const QCommandLineOption sim("sim", "the simulator (default: shield-sim beside this)", "PATH",
                                  QDir(here).filePath("shield-sim"));
     const QCommandLineOption zmaLog("zma-log", "the log reader (default: zma-log beside this)", "PATH",

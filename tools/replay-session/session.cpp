@@ -2,7 +2,10 @@
 
 #include "log/logline.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 bool Session::load(const QString& path, QString* error)
 {
@@ -62,5 +65,11 @@ QProcessEnvironment Session::driverEnvironment(const QByteArray& port)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
     env.remove("ZQ_BOARD_SPI");
+    // Installed beside the simulator: only the stand-in reads ZQ_BOARD_SERIAL.
+    const QString standIn = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(ZMA_SIM_LIBDIR));
+    if (QFileInfo::exists(standIn + "/libzq-board-korvel-2023.so.1")) {
+        const QString before = env.value("LD_LIBRARY_PATH");
+        env.insert("LD_LIBRARY_PATH", QDir::cleanPath(standIn) + (before.isEmpty() ? QString() : ":" + before));
+    }
     return env;
 }
