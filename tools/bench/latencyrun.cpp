@@ -1,16 +1,20 @@
 #include "latencyrun.h"
 
+#include "benchrig.h"
+#include "rig/cadence.h"
+#include "rig/runenv.h"
 #include "rig/say.h"
-#include "benchdriver.h"
-#include "rig/procsample.h"
 
+#include <QHash>
 #include <algorithm>
+#include <cstring>
 
 using namespace rig;
 
 namespace {
 
 constexpr qint64 kPeriodNs = 16 * kMs;
+constexpr double kDrainS = 2; // after the last send, for what is still queued to come out
 
 // The first time from notBeforeNs on that lies `offsetNs` after one of the
 // driver's exchanges, as the peer saw them. Their phase is the median of
@@ -35,61 +39,165 @@ qint64 alignedStart(const QList<SpiPeer::Exchange>& exchanges, qint64 notBeforeN
     return exchangeAt + periods * kPeriodNs;
 }
 
-} // namespace
-
-LatencyRun::LatencyRun(const QString& l, const QStringList& a)
-    : label(l), args(a)
+LatencyRun::Delay::Figures figures(const std::vector<double>& ms)
 {
+    return {int(ms.size()), percentile(ms, 50), percentile(ms, 99), percentile(ms, 100)};
 }
 
-bool LatencyRun::run(const std::vector<LatencyPattern>& patterns, double warmupS, char shieldDuring)
+// When each number first arrived; what came again or after a higher one is
+// counted in d. False for a number seen before.
+struct Arrivals {
+    QHash<quint32, qint64> at;
+    qint64 highest = -1;
+
+    bool note(LatencyRun::Delay& d, quint32 seq, qint64 atNs)
+    {
+        if (at.contains(seq)) {
+            ++d.duplicated;
+            return false;
+        }
+        d.outOfOrder += qint64(seq) < highest;
+        highest = std::max(highest, qint64(seq));
+        at.insert(seq, atNs);
+        return true;
+    }
+};
+
+QString ms(double v, bool have)
+{
+    return have ? QString::number(v, 'f', 1) : QStringLiteral("-");
+}
+
+} // namespace
+
+LatencyRun::Delay LatencyRun::Delay::parentToShield(const std::vector<Parent::Block>& blocks,
+                                                    const QList<SpiPeer::Exchange>& exchanges, qint64 settledFromNs)
+{
+    Delay d;
+    QHash<quint32, const Parent::Block*> bySeq;
+    std::vector<double> late;
+    for (const Parent::Block& b : blocks) {
+        d.refused += b.sentNs < 0;
+        if (b.sentNs >= 0) {
+            bySeq.insert(b.seq, &b);
+            late.push_back((b.sentNs - b.dueNs) / 1e6);
+        }
+    }
+    d.sent = bySeq.size();
+    d.senderLateP99Ms = percentile(late, 99);
+    d.senderLateMaxMs = percentile(late, 100);
+
+    Arrivals arrivals;
+    for (const SpiPeer::Exchange& e : exchanges) {
+        quint32 seq;
+        if (Parent::numberOf(e.received, &seq) && bySeq.contains(seq) && arrivals.note(d, seq, e.receivedNs))
+            d.damaged += e.received != Parent::block(seq);
+    }
+    d.arrived = arrivals.at.size();
+
+    std::vector<double> all, settled;
+    for (const Parent::Block* b : bySeq) {
+        const bool inSettled = b->dueNs >= settledFromNs;
+        d.settledSent += inSettled;
+        const auto at = arrivals.at.constFind(b->seq);
+        if (at == arrivals.at.constEnd()) {
+            ++d.lost;
+            d.settledLost += inSettled;
+            continue;
+        }
+        all.push_back((at.value() - b->sentNs) / 1e6);
+        if (inSettled)
+            settled.push_back(all.back());
+    }
+    d.all = figures(all);
+    d.settled = figures(settled);
+    return d;
+}
+
+LatencyRun::Delay LatencyRun::Delay::shieldToParent(const QList<SpiPeer::Exchange>& exchanges,
+                                                    const QList<UdpReceiver::Datagram>& datagrams, qint64 fromNs,
+                                                    qint64 toNs)
+{
+    Delay d;
+    d.measured = true;
+    d.seconds = (toNs - fromNs) / 1e9;
+    // Every answer the peer gave, so a datagram that is no answer (an idle
+    // block the board library made up when no answer came) is told apart.
+    QHash<quint32, const SpiPeer::Exchange*> answers;
+    for (const SpiPeer::Exchange& e : exchanges) {
+        quint32 seq;
+        if (e.answered.size() >= 4) {
+            std::memcpy(&seq, e.answered.constData(), sizeof(seq));
+            answers.insert(seq, &e);
+        }
+    }
+    Arrivals arrivals;
+    for (const UdpReceiver::Datagram& a : datagrams) {
+        const auto e = answers.constFind(a.head());
+        if (e == answers.constEnd() || a.bytes.size() != e.value()->answered.size())
+            ++d.other;
+        else if (arrivals.note(d, a.head(), a.kernelMonoNs))
+            d.unstamped += !a.stamped;
+    }
+    std::vector<double> ms;
+    for (auto e = answers.constBegin(); e != answers.constEnd(); ++e) {
+        const qint64 sentNs = e.value()->answeredNs;
+        if (sentNs < fromNs || sentNs >= toNs)
+            continue;
+        ++d.sent;
+        const auto at = arrivals.at.constFind(e.key());
+        if (at == arrivals.at.constEnd())
+            ++d.lost;
+        else
+            ms.push_back((at.value() - sentNs) / 1e6);
+    }
+    d.arrived = int(ms.size());
+    d.all = figures(ms);
+    return d;
+}
+
+bool LatencyRun::run(const std::vector<Parent::Pattern>& patterns, double warmupS)
 {
     say("audio latency, driver %s: %s\n", qPrintable(label), ZMA_DRIVER_PATH);
-    BenchDriver rig;
-    ParentSender sender;
-    if (!sender.isOpen()) {
+    BenchRig rig;
+    Parent parent;
+    if (!parent.isOpen()) {
         say("  cannot make a UDP socket\n");
         return false;
     }
-    if (!rig.start(args))
+    if (!rig.startDriver(args, warmupS))
         return false;
-    Hub& hub = rig.hub;
-    say("  pid %lld, shield_ready; %.0f s to settle\n", rig.pid(), warmupS);
-    hub.serveForMs(warmupS * 1000);
-    const int errAtStart = int(hub.err.size());
-    const qint64 logsAtStart = hub.logDatagrams;
-    shieldPattern = patterns.empty() ? 0 : patterns.front().id;
-    for (const LatencyPattern& p : patterns)
-        if (p.id == shieldDuring)
-            shieldPattern = p.id;
+    rig.serveForMs(warmupS * 1000);
+    const qint64 logsAtStart = rig.log.received;
+    toParentPattern = patterns.empty() ? 0 : patterns.front().id;
+    if (std::any_of(patterns.begin(), patterns.end(), [](const Parent::Pattern& p) { return p.id == 'a'; }))
+        toParentPattern = 'a';
 
     quint32 seq = 1;
-    for (const LatencyPattern& p : patterns) {
-        hub.serveUntil(monotonicNs()); // what is already there belongs to before
-        const int errFrom = int(hub.err.count('\n'));
+    for (const Parent::Pattern& p : patterns) {
+        rig.serveUntil(monotonicNs()); // what is already there belongs to before
+        const int errFrom = int(rig.err.count('\n'));
         const int from = rig.peer.count();
-        // Time for the sender's thread to be up; the blocks due half an
-        // exchange after the driver's, so a block on time waits 8 ms in
-        // every pattern and run, not 0 to 16 by chance.
+        // Time for the sender's thread to be up; half an exchange after the
+        // driver's, so a block on time waits 8 ms in every run, not 0 to 16.
         const qint64 start = alignedStart(rig.peer.exchanges(), monotonicNs() + 200 * kMs, kPeriodNs / 2);
         const auto schedule = p.schedule(start, 20240 + quint32(p.id));
         const qint64 last = schedule.back().atNs;
-        const bool tap = p.id == shieldPattern;
+        const bool tap = p.id == toParentPattern;
         if (tap) {
-            hub.audio.datagrams.clear();
-            hub.audio.keep = true;
+            rig.audio.datagrams.clear();
+            rig.audio.keep = true;
         }
-        sender.start(schedule, seq);
-        hub.serveUntil(last + qint64(kDrainS * kSec));
-        sender.wait();
-        hub.audio.keep = false;
-        const QList<SpiPeer::Exchange> all = rig.peer.exchanges();
-        const QList<SpiPeer::Exchange> ex = all.mid(from);
-        const ParentDelay d = ParentDelay::of(sender.blocks, ex, p.settledFromNs(start));
-        parent.push_back(d);
-        seq += quint32(sender.blocks.size());
-        stderrLines.push_back(int(hub.err.count('\n')) - errFrom);
-        const QList<QByteArray> said = hub.err.split('\n').mid(errFrom, std::min(stderrLines.back(), 2));
+        std::future<std::vector<Parent::Block>> sending = parent.send(schedule, seq);
+        rig.serveUntil(last + qint64(kDrainS * kSec));
+        const std::vector<Parent::Block> blocks = sending.get();
+        rig.audio.keep = false;
+        const QList<SpiPeer::Exchange> ex = rig.peer.exchanges().mid(from);
+        const Delay d = Delay::parentToShield(blocks, ex, p.settledFromNs(start));
+        toShield.push_back(d);
+        seq += quint32(blocks.size());
+        stderrLines.push_back(int(rig.err.count('\n')) - errFrom);
+        const QList<QByteArray> said = rig.err.split('\n').mid(errFrom, std::min(stderrLines.back(), 2));
         say("  %c %-24s %4d sent, %4d arrived, %3d lost, %d out of order, %d duplicated, %d damaged; "
             "p50 %.2f p99 %.2f max %.2f ms; settled p50 %.2f p99 %.2f max %.2f ms (%d blocks, %d lost); "
             "bench sent late by p99 %.2f max %.2f ms; %d stderr lines\n",
@@ -99,21 +207,91 @@ bool LatencyRun::run(const std::vector<LatencyPattern>& patterns, double warmupS
         for (const QByteArray& line : said)
             say("    driver's stderr: %s\n", line.left(200).constData());
         if (tap) {
-            shield = ShieldDelay::of(ex, hub.audio.datagrams, start, last);
-            hub.audio.datagrams.clear();
+            toParent = Delay::shieldToParent(ex, rig.audio.datagrams, start, last);
+            rig.audio.datagrams.clear();
             say("    shield -> parent: %d answers, %d arrived, %d lost, %d out of order, %d duplicated, "
                 "%d other datagrams, %d without a kernel stamp; p50 %.3f p99 %.3f max %.3f ms\n",
-                shield.answered, shield.arrived, shield.lost, shield.outOfOrder, shield.duplicated, shield.other,
-                shield.unstamped, shield.p50, shield.p99, shield.max);
+                toParent.sent, toParent.arrived, toParent.lost, toParent.outOfOrder, toParent.duplicated,
+                toParent.other, toParent.unstamped, toParent.all.p50, toParent.all.p99, toParent.all.max);
         }
     }
-    rig.finish();
-    stderrText = hub.err.mid(errAtStart);
-    logDatagrams = hub.logDatagrams - logsAtStart;
-    say("  driver %s; %lld log datagrams during the patterns\n",
-        rig.exited ? qPrintable(QString("exited with status %1 after end of input").arg(rig.exitCode))
-                   : "still running 5 s after end of input (killed)",
-        logDatagrams);
+    const QString end = rig.finishDriver();
+    logDatagrams = rig.log.received - logsAtStart;
+    say("  driver %s; %lld log datagrams during the patterns\n", qPrintable(end), logDatagrams);
     ran = true;
     return true;
+}
+
+bool LatencyRun::report(const std::vector<Parent::Pattern>& patterns, const std::vector<const LatencyRun*>& runs)
+{
+    say("\naudio latency, parent -> shield: a numbered block's send to its arrival at the SPI peer, ms;\n"
+        "settled: blocks due from %.0f s after the disturbance on (the burst in b, the start otherwise)\n",
+        Parent::kSettleS);
+    QString head = QString("  %1").arg("", -32);
+    QString sub = QString("  %1").arg("pattern", -32);
+    for (const LatencyRun* r : runs) {
+        head += QString(" | %1").arg(r->label, -36);
+        sub += QString(" | %1 %2 %3 %4 %5").arg("lost", 5).arg("p50", 6).arg("p99", 6).arg("set50", 7).arg("set99", 7);
+    }
+    say("%s\n%s\n", qPrintable(head), qPrintable(sub));
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        const Parent::Pattern& p = patterns[i];
+        QString line = QString("  %1").arg(QString("%1 %2, %3 s").arg(p.id).arg(p.name).arg(p.seconds), -32);
+        for (const LatencyRun* r : runs) {
+            const bool have = r->ran && i < r->toShield.size();
+            const Delay d = have ? r->toShield[i] : Delay();
+            line += QString(" | %1 %2 %3 %4 %5")
+                        .arg(have ? QString::number(d.lost) : "-", 5)
+                        .arg(ms(d.all.p50, have && d.all.n), 6)
+                        .arg(ms(d.all.p99, have && d.all.n), 6)
+                        .arg(ms(d.settled.p50, have && d.settled.n), 7)
+                        .arg(ms(d.settled.p99, have && d.settled.n), 7);
+        }
+        say("%s\n", qPrintable(line));
+    }
+
+    say("\naudio latency, shield -> parent: the peer's numbered answer to the kernel stamp of its datagram at\n"
+        "UDP 20002, ms\n");
+    say("  %-14s %8s %8s %6s %8s %8s %8s\n", "driver", "during", "answers", "lost", "p50", "p99", "max");
+    for (const LatencyRun* r : runs) {
+        const Delay& s = r->toParent;
+        if (!r->ran || !s.measured) {
+            say("  %-14s %8s\n", qPrintable(r->label), "-");
+            continue;
+        }
+        say("  %-14s %5c %2.0fs %8d %6d %8.3f %8.3f %8.3f\n", qPrintable(r->label), r->toParentPattern, s.seconds,
+            s.sent, s.lost, s.all.p50, s.all.p99, s.all.max);
+    }
+
+    say("\nchecks of the latency runs\n");
+    bool ok = true;
+    for (const LatencyRun* r : runs) {
+        if (!r->ran) {
+            say("  %s: did not run\n", qPrintable(r->label));
+            ok = false;
+            continue;
+        }
+        int sent = 0, arrived = 0, order = 0, twice = 0, damaged = 0, refused = 0, errLines = 0;
+        double late = 0;
+        for (size_t i = 0; i < r->toShield.size(); ++i) {
+            const Delay& d = r->toShield[i];
+            sent += d.sent;
+            arrived += d.arrived;
+            order += d.outOfOrder;
+            twice += d.duplicated;
+            damaged += d.damaged;
+            refused += d.refused;
+            late = std::max(late, d.senderLateMaxMs);
+            errLines += r->stderrLines[i];
+        }
+        const Delay& s = r->toParent;
+        say("  %s: parent -> shield %d blocks sent, %d arrived, %d out of order, %d duplicated, %d damaged, "
+            "%d sends refused; the bench sent at most %.2f ms late; shield -> parent %d out of order, %d duplicated, "
+            "%d without a kernel stamp; %d stderr lines, %lld log datagrams\n",
+            qPrintable(r->label), sent, arrived, order, twice, damaged, refused, late, s.outOfOrder, s.duplicated,
+            s.unstamped, errLines, r->logDatagrams);
+        ok = ok && order == 0 && twice == 0 && damaged == 0 && s.outOfOrder == 0 && s.duplicated == 0;
+    }
+    say("  every block in order, once and whole, both ways: %s\n", ok ? "yes" : "NO");
+    return ok;
 }

@@ -1,40 +1,73 @@
 #ifndef LATENCYRUN_H
 #define LATENCYRUN_H
 
-// One driver, started with the given arguments, fed each parent pattern in
-// turn: its blocks' delay to the SPI peer, and the peer's answers' delay to
-// UDP 20002 during one pattern.
+// One driver fed each parent pattern in turn: its blocks' delay to the SPI
+// peer, and during one pattern the peer's answers' delay to UDP 20002.
 
-#include "latencypattern.h"
-#include "parentdelay.h"
-#include "shielddelay.h"
+#include "parent.h"
+#include "rig/spipeer.h"
+#include "rig/udpreceiver.h"
 
-#include <QString>
 #include <QStringList>
-#include <vector>
 
 class LatencyRun
 {
 public:
-    LatencyRun(const QString& label, const QStringList& args);
+    // How a stream of numbered blocks came through the driver, either way:
+    // parent to shield, the bench's blocks to the SPI peer; shield to parent,
+    // the peer's numbered answers to UDP 20002 (by the kernel's stamps).
+    struct Delay {
+        struct Figures {
+            int n = 0;
+            double p50 = 0, p99 = 0, max = 0; // ms
+        };
+        bool measured = false;
+        int sent = 0;       // blocks, or answers in the window
+        int arrived = 0;    // of those, seen at the far end
+        int lost = 0;       // sent and never seen
+        int outOfOrder = 0; // seen after a higher number
+        int duplicated = 0; // seen again
+        Figures all;        // send to arrival
+        // Parent to shield.
+        int refused = 0; // sends the kernel refused (not counted as sent)
+        int damaged = 0; // the number right, the rest of the block not
+        Figures settled; // the same as all, for blocks due from settledFromNs on
+        int settledSent = 0;
+        int settledLost = 0;
+        double senderLateP99Ms = 0; // how late the bench itself sent, against its schedule
+        double senderLateMaxMs = 0;
+        // Shield to parent.
+        int other = 0;      // datagrams that carried no answer of the peer
+        int unstamped = 0;  // datagrams without a kernel stamp (read time used)
+        double seconds = 0; // length of the window
 
-    // Starts the driver, lets it settle for warmupS, plays the patterns
-    // (the shield's direction measured during shieldDuring, or the first);
-    // false when the driver did not start.
-    bool run(const std::vector<LatencyPattern>& patterns, double warmupS, char shieldDuring = 'a');
+        // exchanges: the peer's, from before the first block was sent on.
+        static Delay parentToShield(const std::vector<Parent::Block>& blocks,
+                                    const QList<rig::SpiPeer::Exchange>& exchanges, qint64 settledFromNs);
+        // Answers sent in [fromNs, toNs) (monotonic); arrivals recorded until
+        // some time after toNs, so the last ones had time to come.
+        static Delay shieldToParent(const QList<rig::SpiPeer::Exchange>& exchanges,
+                                    const QList<rig::UdpReceiver::Datagram>& arrivals, qint64 fromNs, qint64 toNs);
+    };
+
+    LatencyRun(const QString& label, const QStringList& args) : label(label), args(args) {}
+
+    // Starts the driver, lets it settle for warmupS, plays the patterns (the
+    // shield's direction during a, or the first); false if it did not start.
+    bool run(const std::vector<Parent::Pattern>& patterns, double warmupS);
+
+    // The runs side by side, both ways; true when every run ran and nothing
+    // came out of order, twice or damaged.
+    static bool report(const std::vector<Parent::Pattern>& patterns, const std::vector<const LatencyRun*>& runs);
 
     QString label;
     QStringList args;
     bool ran = false;
-    std::vector<ParentDelay> parent; // one per pattern, in order
-    ShieldDelay shield;
-    char shieldPattern = 0;
-    std::vector<int> stderrLines;    // new stderr lines of the driver, per pattern
-    QByteArray stderrText;           // all of it, after start-up
+    std::vector<Delay> toShield; // one per pattern, in order
+    Delay toParent;
+    char toParentPattern = 0; // during which toParent was measured
+    std::vector<int> stderrLines; // new stderr lines of the driver, per pattern
     qint64 logDatagrams = 0;
-
-    // Time after the last send for what is still queued to come out.
-    static constexpr double kDrainS = 2;
 };
 
 #endif

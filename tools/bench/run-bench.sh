@@ -7,7 +7,7 @@ set -euo pipefail
 usage() {
   cat <<USAGE
 usage: $0 [BUILD_DIR] [--seconds S] [zma-bench options...]
-  BUILD_DIR   the CMake build directory (default ./build), built with tests:
+  BUILD_DIR   the CMake build directory (default ./build); no tests needed:
               cmake --build BUILD_DIR --target zma-bench
   options     --seconds S --warmup S --dials N --opens N --only driver|ref
               --idle-only --pid-report --strict --dump DIR
@@ -16,17 +16,14 @@ usage: $0 [BUILD_DIR] [--seconds S] [zma-bench options...]
 USAGE
 }
 
+# A first argument that is no option names the build directory.
 build=./build
 if [ $# -gt 0 ] && [ -d "$1" ]; then
-  build=$1
-  shift
+  build=$1; shift
 elif [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-  echo "run-bench: no build directory $1" >&2
-  exit 1
+  echo "run-bench: no build directory $1" >&2; exit 1
 fi
-case "${1:-}" in
-  -h|--help) usage; exit 0 ;;
-esac
-
-bench=$build/tools/bench/zma-bench
-exec bash "$(dirname "$0")/../netns-exec.sh" run-bench "$bench" "$@"
+if [ "${1:-}" = -h ] || [ "${1:-}" = --help ]; then
+  usage; exit 0
+fi
+exec bash "$(dirname "$0")/../netns-exec.sh" run-bench "$build/tools/bench/zma-bench" "$@"
