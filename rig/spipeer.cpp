@@ -32,7 +32,9 @@ SpiPeer::SpiPeer(const QString& p, Mode m)
 SpiPeer::~SpiPeer()
 {
     if (wakeFd[1] >= 0)
-        (void)::write(wakeFd[1], "x", 1);
+        if (::write(wakeFd[1], "x", 1) != 1) {
+            // The pipe is new and empty: a byte always fits.
+        }
     worker.join();
     for (int fd : {listenFd, wakeFd[0], wakeFd[1]})
         if (fd >= 0)

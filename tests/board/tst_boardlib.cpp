@@ -145,7 +145,8 @@ public:
     {
         fflush(stderr);
         saved = ::dup(STDERR_FILENO);
-        (void)::pipe(pipeFd);
+        if (::pipe(pipeFd) != 0)
+            qFatal("no pipe for stderr");
         ::fcntl(pipeFd[0], F_SETFL, O_NONBLOCK);
         ::dup2(pipeFd[1], STDERR_FILENO);
     }
