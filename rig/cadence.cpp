@@ -1,32 +1,26 @@
 #include "rig/cadence.h"
+#include "rig/quantiles.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace rig {
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const double rank = std::ceil(p / 100.0 * double(values.size()));
-    const size_t at = size_t(std::clamp(rank, 1.0, double(values.size()))) - 1;
-    return values[at];
-}
-
 Cadence Cadence::of(const QList<UdpReceiver::Datagram>& arrivals, double periodMs, int size)
 {
     Cadence c;
     c.datagrams = int(arrivals.size());
     std::vector<double> delays;
-    for (const auto& a : arrivals) {
+    for (int i = 0; i < arrivals.size(); ++i) {
+        const UdpReceiver::Datagram& a = arrivals[i];
         c.stamped += a.stamped;
         c.wrongSize += a.bytes.size() != size;
         delays.push_back((a.readNs - a.kernelNs) / 1e6);
+        if (i > 0)
+            c.gapsMs.push_back(double(a.kernelNs - arrivals[i - 1].kernelNs) / 1e6);
     }
-    c.readDelayP50Ms = percentile(delays, 50);
-    c.readDelayP99Ms = percentile(delays, 99);
+    c.readDelayP50Ms = Quantiles::percentile(delays, 50);
+    c.readDelayP99Ms = Quantiles::percentile(delays, 99);
     if (arrivals.size() < 3)
         return c;
 
@@ -39,7 +33,7 @@ Cadence Cadence::of(const QList<UdpReceiver::Datagram>& arrivals, double periodM
     for (int i = 0; i < arrivals.size(); ++i) {
         const double t = (double(arrivals[i].kernelNs) - t0) / 1e6;
         if (i > 0) {
-            const double gap = double(arrivals[i].kernelNs - arrivals[i - 1].kernelNs) / 1e6;
+            const double gap = c.gapsMs[size_t(i - 1)];
             devs.push_back(std::fabs(gap - periodMs));
             c.missed += gap > 1.5 * periodMs;
             c.doubled += gap < 0.5 * periodMs;
@@ -53,7 +47,7 @@ Cadence Cadence::of(const QList<UdpReceiver::Datagram>& arrivals, double periodM
     const double n = double(arrivals.size());
     c.spanS = (double(arrivals.back().kernelNs) - t0) / 1e9;
     c.meanMs = c.spanS * 1000.0 / (n - 1);
-    c.p99DevMs = percentile(devs, 99);
+    c.p99DevMs = Quantiles::percentile(devs, 99);
     c.maxDevMs = *std::max_element(devs.begin(), devs.end());
     const double var = sumKK - sumK * sumK / n;
     if (var > 0) {

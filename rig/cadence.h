@@ -7,12 +7,10 @@
 
 namespace rig {
 
-// Nearest-rank percentile (p in 0..100) of values; 0 when there are none.
-double percentile(std::vector<double> values, double p);
-
 // How evenly a stream of periodic datagrams came, from their kernel stamps.
 struct Cadence {
     int datagrams = 0;
+    std::vector<double> gapsMs; // between one datagram and the next
     int stamped = 0;   // with a kernel stamp
     int wrongSize = 0; // not of the expected size
     double spanS = 0;

@@ -6,13 +6,8 @@ namespace {
 void split(QByteArray* pending, const QByteArray& more, const std::function<void(const QByteArray&)>& out)
 {
     *pending += more;
-    int eol;
-    while ((eol = pending->indexOf('\n')) >= 0) {
-        const QByteArray line = pending->left(eol);
-        pending->remove(0, eol + 1);
-        if (out)
-            out(line);
-    }
+    for (int eol; (eol = pending->indexOf('\n')) >= 0; pending->remove(0, eol + 1))
+        out(pending->left(eol));
 }
 } // namespace
 

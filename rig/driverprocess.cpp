@@ -1,6 +1,4 @@
 #include "rig/driverprocess.h"
-#include "rig/procsample.h"
-#include "rig/runenv.h"
 
 #include <QFile>
 #include <unistd.h>
@@ -16,7 +14,11 @@ DriverProcess::DriverProcess()
 
 DriverProcess::~DriverProcess()
 {
-    if (proc.state() != QProcess::NotRunning) {
+    // A line that comes while it dies must not reach its owner's counters,
+    // gone by now.
+    proc.onLine = nullptr;
+    proc.onErrorLine = nullptr;
+    if (running()) {
         proc.kill();
         proc.waitForFinished(3000);
     }
@@ -44,10 +46,8 @@ void DriverProcess::removeLeftLock()
         name = name.mid(5);
     name.replace('/', '_');
     QFile lock("/run/lock/LCK.." + name);
-    if (lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == startedPid) {
-        lock.close();
-        lock.remove();
-    }
+    if (lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == startedPid)
+        lock.remove(); // closes it first
 }
 
 void DriverProcess::redirect(int fd, int target)
@@ -63,20 +63,10 @@ void DriverProcess::redirect(int fd, int target)
     };
 }
 
-void DriverProcess::writeLine(const QByteArray& line)
-{
-    writeRaw(line + '\n');
-}
-
 void DriverProcess::writeRaw(const QByteArray& bytes)
 {
     proc.write(bytes);
     proc.waitForBytesWritten(1000);
-}
-
-void DriverProcess::closeStdin()
-{
-    proc.closeWriteChannel();
 }
 
 void DriverProcess::drain()
@@ -91,63 +81,6 @@ QStringList DriverProcess::lines()
     QStringList l = QString::fromUtf8(out).split('\n');
     l.removeLast(); // the part after the last LF is not a complete line
     return l;
-}
-
-QByteArray DriverProcess::stdoutBytes()
-{
-    drain();
-    return out;
-}
-
-QByteArray DriverProcess::stderrBytes()
-{
-    drain();
-    return err;
-}
-
-bool DriverProcess::waitLine(const QString& line, int timeoutMs, const std::function<void()>& pump)
-{
-    return waitUntil([&] { return lines().contains(line); }, timeoutMs, pump);
-}
-
-bool DriverProcess::waitStderr(const QByteArray& text, int timeoutMs)
-{
-    return waitUntil([&] { return stderrBytes().contains(text); }, timeoutMs);
-}
-
-bool DriverProcess::waitExit(int timeoutMs, const std::function<void()>& pump)
-{
-    return waitUntil([&] { return proc.state() == QProcess::NotRunning; }, timeoutMs, pump);
-}
-
-bool DriverProcess::running() const
-{
-    return proc.state() != QProcess::NotRunning;
-}
-
-int DriverProcess::exitCode() const
-{
-    return proc.exitCode();
-}
-
-QProcess::ExitStatus DriverProcess::exitStatus() const
-{
-    return proc.exitStatus();
-}
-
-qint64 DriverProcess::pid() const
-{
-    return proc.processId();
-}
-
-double DriverProcess::cpuSeconds() const
-{
-    return ProcSample::take(pid()).cpuSeconds();
-}
-
-qint64 DriverProcess::rssKb() const
-{
-    return ProcSample::take(pid()).rssKb;
 }
 
 } // namespace rig

@@ -5,17 +5,10 @@
 
 namespace rig {
 
-HeldPipe::HeldPipe()
+HeldPipe::HeldPipe(bool driverReads)
 {
-    if (pipe2(fds, O_CLOEXEC) == 0)
+    if (pipe2(fds, O_CLOEXEC) == 0 && !driverReads)
         fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-}
-
-HeldPipe::~HeldPipe()
-{
-    for (int fd : fds)
-        if (fd >= 0)
-            ::close(fd);
 }
 
 QByteArray HeldPipe::fill()
@@ -45,18 +38,11 @@ QByteArray HeldPipe::readAvailable()
     return out;
 }
 
-void HeldPipe::closeReadEnd()
+void HeldPipe::closeEnd(int end)
 {
-    if (fds[0] >= 0)
-        ::close(fds[0]);
-    fds[0] = -1;
-}
-
-void HeldPipe::closeWriteEnd()
-{
-    if (fds[1] >= 0)
-        ::close(fds[1]);
-    fds[1] = -1;
+    if (fds[end] >= 0)
+        ::close(fds[end]);
+    fds[end] = -1;
 }
 
 } // namespace rig

@@ -1,23 +1,26 @@
 #include "rig/logcollector.h"
-#include "rig/runenv.h"
 
 namespace rig {
+
+LogCollector::Line LogCollector::parse(const QByteArray& d)
+{
+    Line l;
+    l.raw = d;
+    const int open = d.indexOf("] [");
+    const int close = d.indexOf("]: ", open + 3);
+    if (d.startsWith("[Debug][") && open > 0 && close > open && d.endsWith("\r\n")) {
+        l.source = QString::fromUtf8(d.mid(open + 3, close - open - 3));
+        l.message = d.mid(close + 3, d.size() - close - 3 - 2);
+    }
+    return l;
+}
 
 QList<LogCollector::Line> LogCollector::lines()
 {
     pump();
     QList<Line> out;
-    for (const auto& d : datagrams) {
-        Line l;
-        l.raw = d.bytes;
-        const int open = d.bytes.indexOf("] [");
-        const int close = d.bytes.indexOf("]: ", open + 3);
-        if (d.bytes.startsWith("[Debug][") && open > 0 && close > open && d.bytes.endsWith("\r\n")) {
-            l.source = QString::fromUtf8(d.bytes.mid(open + 3, close - open - 3));
-            l.message = d.bytes.mid(close + 3, d.bytes.size() - close - 3 - 2);
-        }
-        out.append(l);
-    }
+    for (const auto& d : datagrams)
+        out.append(parse(d.bytes));
     return out;
 }
 
@@ -28,11 +31,6 @@ QList<QByteArray> LogCollector::messages(const QString& source)
         if (l.source == source)
             out.append(l.message);
     return out;
-}
-
-bool LogCollector::waitMessage(const QString& source, const QByteArray& message, int timeoutMs)
-{
-    return waitUntil([&] { return messages(source).contains(message); }, timeoutMs);
 }
 
 } // namespace rig

@@ -1,24 +1,15 @@
 #include "rig/machinesample.h"
 #include "rig/runenv.h"
 
-#include <QFile>
 #include <QList>
 
 namespace rig {
-
-namespace {
-QByteArray slurp(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-} // namespace
 
 MachineSample MachineSample::take()
 {
     MachineSample m;
     m.atNs = monotonicNs();
-    const QByteArray stat = slurp("/proc/stat");
+    const QByteArray stat = readFile("/proc/stat");
     const QList<QByteArray> f = stat.left(stat.indexOf('\n')).simplified().split(' ');
     // cpu user nice system idle iowait irq softirq steal ...
     for (int i = 1; i < f.size() && i <= 8; ++i) {
@@ -27,14 +18,14 @@ MachineSample MachineSample::take()
         if (i != 4 && i != 5)
             m.busy += v;
     }
-    const QList<QByteArray> load = slurp("/proc/loadavg").split(' ');
+    const QList<QByteArray> load = readFile("/proc/loadavg").split(' ');
     m.loadavg = QString::fromLatin1(load.mid(0, 3).join(' '));
     return m;
 }
 
 qint64 MachineSample::cpuPressureUs()
 {
-    const QByteArray text = slurp("/proc/pressure/cpu");
+    const QByteArray text = readFile("/proc/pressure/cpu");
     const int at = text.indexOf("total=");
     return at < 0 ? -1 : text.mid(at + 6, text.indexOf('\n', at) - at - 6).toLongLong();
 }

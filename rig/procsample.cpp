@@ -4,23 +4,26 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <numeric>
 #include <unistd.h>
 
 namespace rig {
 
 namespace {
 
-QByteArray slurp(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The fields of a stat line after the command name, which may hold spaces.
 QList<QByteArray> statFields(const QByteArray& stat)
 {
     const int close = stat.lastIndexOf(')');
     return close < 0 ? QList<QByteArray>() : stat.mid(close + 2).split(' ');
+}
+
+// A CPU time counter's growth over spanNs as percent of one core; perSecond:
+// its units in a second; -1 when either reading is unknown.
+double percentOfCore(qint64 from, qint64 to, double perSecond, qint64 spanNs)
+{
+    const double s = spanNs / 1e9;
+    return from < 0 || to < 0 || s <= 0 ? -1 : double(to - from) / perSecond / s * 100.0;
 }
 
 } // namespace
@@ -30,42 +33,31 @@ ProcSample ProcSample::take(qint64 pid)
     ProcSample s;
     s.atNs = monotonicNs();
     const QString dir = QStringLiteral("/proc/%1").arg(pid);
-    const QList<QByteArray> f = statFields(slurp(dir + "/stat"));
+    const QList<QByteArray> f = statFields(readFile(dir + "/stat"));
     if (f.size() > 12)
         s.ticks = f.at(11).toLongLong() + f.at(12).toLongLong(); // utime, stime
-    for (const QByteArray& line : slurp(dir + "/status").split('\n'))
+    for (const QByteArray& line : readFile(dir + "/status").split('\n'))
         if (line.startsWith("VmRSS:"))
             s.rssKb = line.mid(6).trimmed().split(' ').first().toLongLong();
-    qint64 run = 0;
-    bool any = false;
     for (const QString& tid : QDir(dir + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QByteArray sched = slurp(dir + "/task/" + tid + "/schedstat");
-        if (sched.isEmpty())
-            continue;
-        const qint64 ns = sched.split(' ').first().toLongLong();
-        run += ns;
-        any = true;
-        s.threads.insert(tid.toInt(), {QString::fromUtf8(slurp(dir + "/task/" + tid + "/comm").trimmed()), ns});
+        const QByteArray sched = readFile(dir + "/task/" + tid + "/schedstat");
+        if (!sched.isEmpty())
+            s.threads.insert(tid.toInt(), {QString::fromUtf8(readFile(dir + "/task/" + tid + "/comm").trimmed()),
+                                           sched.split(' ').first().toLongLong()});
     }
-    if (any)
-        s.runNs = run;
+    for (const auto& thread : s.threads) // unknown (-1) until a thread could be read
+        s.runNs = qMax<qint64>(s.runNs, 0) + thread.second;
     return s;
 }
 
 double cpuPercentTicks(const ProcSample& a, const ProcSample& b)
 {
-    const double s = (b.atNs - a.atNs) / 1e9;
-    if (a.ticks < 0 || b.ticks < 0 || s <= 0)
-        return -1;
-    return double(b.ticks - a.ticks) / double(sysconf(_SC_CLK_TCK)) / s * 100.0;
+    return percentOfCore(a.ticks, b.ticks, double(sysconf(_SC_CLK_TCK)), b.atNs - a.atNs);
 }
 
 double cpuPercentRun(const ProcSample& a, const ProcSample& b)
 {
-    const double s = (b.atNs - a.atNs) / 1e9;
-    if (a.runNs < 0 || b.runNs < 0 || s <= 0)
-        return -1;
-    return double(b.runNs - a.runNs) / 1e9 / s * 100.0;
+    return percentOfCore(a.runNs, b.runNs, 1e9, b.atNs - a.atNs);
 }
 
 double ProcSample::cpuSeconds() const
@@ -93,10 +85,7 @@ ProcSample::FdKinds ProcSample::fdKinds(qint64 pid)
 
 int ProcSample::fdCount(const FdKinds& kinds)
 {
-    int n = 0;
-    for (const auto& k : kinds)
-        n += k.second;
-    return n;
+    return std::accumulate(kinds.begin(), kinds.end(), 0, [](int n, const auto& k) { return n + k.second; });
 }
 
 QString ProcSample::fdText(const FdKinds& kinds)
@@ -109,7 +98,8 @@ QString ProcSample::fdText(const FdKinds& kinds)
 
 qint64 ProcSample::runQueueWaitNs(qint64 pid, qint64 tid)
 {
-    const QList<QByteArray> fields = slurp(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(tid)).simplified().split(' ');
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(tid));
+    const QList<QByteArray> fields = stat.simplified().split(' ');
     return tid >= 0 && fields.size() >= 2 ? fields.at(1).toLongLong() : -1;
 }
 
@@ -117,7 +107,7 @@ qint64 ProcSample::threadNamed(qint64 pid, const QByteArray& name)
 {
     const QDir dir(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString& tid : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        if (slurp(dir.filePath(tid) + "/comm").trimmed() == name)
+        if (readFile(dir.filePath(tid) + "/comm").trimmed() == name)
             return tid.toLongLong();
     return -1;
 }

@@ -2,10 +2,12 @@
 
 namespace rig {
 
-bool Rig::answerIdentity(const Identity& id, int timeoutMs, int from)
+bool Rig::answerIdentity(const Identity& id, int timeoutMs, int from, uint8_t* missing)
 {
     for (uint8_t request : kIdentityRequests) {
         const int at = shield.waitFrame(frame(request), from, timeoutMs);
+        if (at < 0 && missing)
+            *missing = request;
         if (at < 0)
             return false;
         from = at + 1;
@@ -30,6 +32,17 @@ bool Rig::start(const QStringList& args, const Identity& id)
     shield.pump();
     readyFrames = shield.frames.size();
     return whole;
+}
+
+bool Rig::waitReady(HeldPipe& out, QByteArray& text, int timeoutMs)
+{
+    static const QByteArray end = "\nshield_ready\n\n";
+    if (!waitUntil([&] { return (text += out.readAvailable()).contains(end); }, timeoutMs))
+        return false;
+    text.remove(0, text.indexOf(end) + end.size());
+    shield.pump();
+    readyFrames = shield.frames.size();
+    return true;
 }
 
 bool Rig::dial(uint8_t suffix, const QString& expectLine, uint8_t prefix)

@@ -6,6 +6,7 @@
 // their scenarios on it.
 
 #include "rig/driverprocess.h"
+#include "rig/heldpipe.h"
 #include "rig/logcollector.h"
 #include "rig/runenv.h"
 #include "rig/shieldframes.h"
@@ -22,14 +23,18 @@ public:
     LogCollector log;
     DriverProcess driver;
 
-    Rig() { driver.setSerial(shield.portPath()); }
+    explicit Rig(int logBufferBytes = 4 << 20) : log(logBufferBytes) { driver.setSerial(shield.portPath()); }
 
     // Starts the driver and answers the identity requests; true once the
     // info block has been printed whole.
     bool start(const QStringList& args = {}, const Identity& id = Identity());
     // Answers each identity request in turn as it appears on the line, from
-    // the frame at index `from` on.
-    bool answerIdentity(const Identity& id, int timeoutMs = 5000, int from = 0);
+    // the frame at index `from` on; *missing: the request that did not come.
+    bool answerIdentity(const Identity& id, int timeoutMs = 5000, int from = 0, uint8_t* missing = nullptr);
+    // For a driver whose stdout goes to `out` (driver.lines() stays empty
+    // then): reads it into text until the info block is whole, then leaves
+    // in text what came after the block.
+    bool waitReady(HeldPipe& out, QByteArray& text, int timeoutMs = kWait);
 
     int readyLines = 0;  // stdout lines up to the end of the info block
     int readyFrames = 0; // frames written during start-up

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <ctime>
 #include <unistd.h>
@@ -23,11 +24,6 @@ QStringList emulator()
 {
     static const QStringList words = QProcess::splitCommand(qEnvironmentVariable("ZMA_TEST_EMULATOR"));
     return words;
-}
-
-bool rssIsMeaningful()
-{
-    return !kSanitized && emulator().isEmpty();
 }
 
 void spin(int ms)
@@ -57,11 +53,22 @@ bool waitUntil(const std::function<bool()>& cond, int timeoutMs, const std::func
     }
 }
 
-qint64 monotonicNs()
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+namespace {
+qint64 clockNs(clockid_t id)
 {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    clock_gettime(id, &ts);
+    return qint64(ts.tv_sec) * kSec + ts.tv_nsec;
 }
+} // namespace
+
+qint64 monotonicNs() { return clockNs(CLOCK_MONOTONIC); }
+qint64 realtimeNs() { return clockNs(CLOCK_REALTIME); }
 
 } // namespace rig

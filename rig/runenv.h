@@ -30,7 +30,7 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
-bool rssIsMeaningful();
+inline bool rssIsMeaningful() { return !kSanitized && emulator().isEmpty(); }
 
 // Where the driver runs slower than natively (a sanitizer, an emulator),
 // ZMA_TEST_TIME_SCALE (a factor, default 1) stretches the time bounds that
@@ -49,7 +49,11 @@ bool waitUntil(const std::function<bool()>& cond, int timeoutMs,
 // Runs the event loop for ms milliseconds.
 void spin(int ms);
 
+// A whole file (of /proc), empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 qint64 monotonicNs(); // CLOCK_MONOTONIC
+qint64 realtimeNs();  // CLOCK_REALTIME
 constexpr qint64 kMs = 1000000;
 constexpr qint64 kSec = 1000000000;
 

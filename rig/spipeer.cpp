@@ -2,31 +2,57 @@
 #include "rig/runenv.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace rig {
 
-SpiPeer::SpiPeer(const QString& p, Mode m)
-    : path(p), mode(m)
+SpiPeer::SpiPeer(const QString& p, Mode m) : SpiPeer(p, m, Hooks())
 {
-    ::unlink(path.toLocal8Bit().constData());
-    listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.toLocal8Bit().constData(), sizeof(addr.sun_path) - 1);
-    if (::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listenFd, 4) != 0) {
-        ::close(listenFd);
-        listenFd = -1;
-    }
-    if (::pipe(wakeFd) != 0)
+}
+
+SpiPeer::SpiPeer(const QString& p, Mode m, Hooks h) : path(p), mode(m), hooks(std::move(h))
+{
+    openListener();
+    if (::pipe2(wakeFd, O_CLOEXEC) != 0)
         wakeFd[0] = wakeFd[1] = -1;
     worker = std::thread([this] { loop(); });
+}
+
+void SpiPeer::openListener()
+{
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un addr{};
+    struct stat st {};
+    if (name.size() >= int(sizeof(addr.sun_path))) {
+        failure = QStringLiteral("socket path too long: %1").arg(path);
+        return;
+    }
+    if (::lstat(name.constData(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+        failure = QStringLiteral("%1 exists and is not a socket").arg(path);
+        return;
+    }
+    ::unlink(name.constData()); // left over from an earlier run
+    listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
+    if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0
+        || ::listen(listenFd, 4) != 0) {
+        failure = QStringLiteral("cannot listen on %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        if (listenFd >= 0)
+            ::close(listenFd);
+        listenFd = -1;
+    }
 }
 
 SpiPeer::~SpiPeer()
@@ -36,10 +62,13 @@ SpiPeer::~SpiPeer()
             // The pipe is new and empty: a byte always fits.
         }
     worker.join();
-    for (int fd : {listenFd, wakeFd[0], wakeFd[1]})
+    for (int fd : {wakeFd[0], wakeFd[1]})
         if (fd >= 0)
             ::close(fd);
-    ::unlink(path.toLocal8Bit().constData());
+    if (listenFd >= 0) {
+        ::close(listenFd);
+        ::unlink(QFile::encodeName(path).constData());
+    }
 }
 
 QByteArray SpiPeer::answerFor(quint32 seq)
@@ -72,7 +101,7 @@ QList<SpiPeer::Exchange> SpiPeer::exchanges()
 int SpiPeer::count()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return log.size();
+    return total;
 }
 
 int SpiPeer::unreadBytes()
@@ -97,35 +126,49 @@ void SpiPeer::loop()
             continue;
         if (fds[0].revents)
             break;
-        if (fds[1].revents & POLLIN) {
-            const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (peerFd >= 0)
-                    ::close(peerFd);
-                peerFd = fd;
-            }
+        int fd = -1;
+        if ((fds[1].revents & POLLIN) && (fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+            setPeer(fd, true);
+            if (hooks.connection)
+                hooks.connection(true);
+            continue; // what was polled is the old peer
         }
-        if (reading && (fds[2].revents & (POLLIN | POLLHUP))) {
-            const ssize_t n = ::recv(peerFd, buf, sizeof(buf), 0);
-            const qint64 receivedNs = monotonicNs();
-            if (n <= 0) {
-                std::lock_guard<std::mutex> lock(mutex);
-                ::close(peerFd);
-                peerFd = -1;
-                continue;
-            }
-            const QByteArray answer = answerFor(seq++);
-            const qint64 answeredNs = monotonicNs();
-            (void)::send(peerFd, answer.constData(), answer.size(), MSG_NOSIGNAL);
-            std::lock_guard<std::mutex> lock(mutex);
-            log.append({QByteArray(buf, int(n)), answer, clock.elapsed(), receivedNs, answeredNs});
+        if (!reading || !(fds[2].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t n = ::recv(peerFd, buf, sizeof(buf), MSG_DONTWAIT);
+        const qint64 receivedNs = monotonicNs();
+        if (n <= 0) {
+            setPeer(-1, true);
+            continue;
         }
+        const QByteArray block(buf, int(n));
+        const QByteArray answer = hooks.answer ? hooks.answer(block) : answerFor(seq++);
+        const qint64 answeredNs = monotonicNs();
+        // A late answer would be thrown away anyway: never wait.
+        (void)::send(peerFd, answer.constData(), size_t(answer.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (hooks.received)
+            hooks.received(block);
+        std::lock_guard<std::mutex> lock(mutex);
+        ++total;
+        if (hooks.keep <= 0)
+            continue;
+        if (log.size() >= hooks.keep)
+            log.removeFirst();
+        log.append({block, answer, clock.elapsed(), receivedNs, answeredNs});
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    if (peerFd >= 0)
-        ::close(peerFd);
-    peerFd = -1;
+    setPeer(-1, false);
+}
+
+// The driver's connection, -1 for none: a new driver replaces the old one.
+void SpiPeer::setPeer(int fd, bool tell)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const int old = std::exchange(peerFd, fd);
+    lock.unlock();
+    if (old >= 0)
+        ::close(old);
+    if (old >= 0 && tell && hooks.connection)
+        hooks.connection(false);
 }
 
 } // namespace rig

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -12,14 +12,33 @@ namespace rig {
 
 // The shield's SPI end as the stand-in board library reaches it: a
 // SOCK_SEQPACKET listener that answers every block at once, in its own
-// thread so the answer never waits for the test's event loop. A deaf peer
-// accepts and then never reads, so the driver's blocks pile up unread.
+// thread so the answer never waits for an event loop (the driver waits
+// 10 ms for it). A deaf peer accepts and then never reads, so the driver's
+// blocks pile up unread. A new connection replaces the old one.
 class SpiPeer
 {
 public:
     enum Mode { Answering, Deaf };
+    // Exchanges kept by default: nine minutes of them, longer than any test
+    // or bench run; past it the oldest go, and an index taken from count()
+    // no longer points into exchanges().
+    static constexpr int kKeep = 1 << 15;
+    // Fixed before the thread starts; the functions run in it.
+    struct Hooks {
+        // The answer to a block; by default answerFor() the exchange's number.
+        std::function<QByteArray(const QByteArray&)> answer;
+        // A block the driver sent, once its answer is out.
+        std::function<void(const QByteArray&)> received;
+        // A driver connected (true), or went away or was replaced (false).
+        std::function<void(bool)> connection;
+        int keep = kKeep; // exchanges kept for exchanges(); 0 none
+    };
     explicit SpiPeer(const QString& path, Mode mode = Answering);
+    SpiPeer(const QString& path, Mode mode, Hooks hooks);
     ~SpiPeer();
+
+    // Why it is not listening; empty when it is.
+    QString error() const { return failure; }
 
     struct Exchange {
         QByteArray received; // what the driver sent to the line
@@ -30,8 +49,8 @@ public:
         qint64 receivedNs = 0;
         qint64 answeredNs = 0;
     };
-    QList<Exchange> exchanges();
-    int count();
+    QList<Exchange> exchanges(); // the last hooks.keep of them
+    int count();                 // all of them
     // Bytes sent to us and not read yet (0 when not connected).
     int unreadBytes();
 
@@ -41,15 +60,20 @@ public:
     static bool isIdle(const QByteArray& block);
 
 private:
+    void openListener();
     void loop();
+    void setPeer(int fd, bool tell);
     QString path;
     Mode mode;
+    const Hooks hooks;
+    QString failure;
     int listenFd = -1;
     int peerFd = -1; // written by the worker under the mutex
     int wakeFd[2] = {-1, -1};
     std::thread worker;
     std::mutex mutex;
     QList<Exchange> log;
+    int total = 0;
 };
 
 } // namespace rig

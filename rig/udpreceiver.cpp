@@ -1,27 +1,18 @@
 #include "rig/udpreceiver.h"
-#include "rig/runenv.h"
 
 #include <QFile>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace rig {
 
-namespace {
-qint64 realtimeNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-} // namespace
-
 UdpReceiver::UdpReceiver(quint16 port, int bufferBytes)
+    : boundPort(port)
 {
     clock.start();
     fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -32,12 +23,11 @@ UdpReceiver::UdpReceiver(quint16 port, int bufferBytes)
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0
-        || ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    const sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    // Without stamps (qemu-user does not pass them on) a datagram is dated
+    // when read.
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
         fd = -1;
     }
@@ -65,18 +55,15 @@ void UdpReceiver::pump()
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(quint32)) + 64];
     for (;;) {
         iovec iov{buf, sizeof buf};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        msghdr msg{nullptr, 0, &iov, 1, control, sizeof control, 0};
         const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             break;
         const qint64 mono = monotonicNs();
-        Datagram d{QByteArray(buf, int(n)), clock.elapsed(), realtimeNs(), 0, 0, false};
+        const bool look = keep || onDatagram;
+        Datagram d{look ? QByteArray(buf, int(n)) : QByteArray(), clock.elapsed(), realtimeNs(), 0, 0, false};
         d.kernelNs = d.readNs;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level != SOL_SOCKET)
@@ -95,6 +82,8 @@ void UdpReceiver::pump()
         // The two clocks' offset, read side by side.
         d.kernelMonoNs = d.kernelNs - d.readNs + mono;
         ++received;
+        if (!look)
+            continue;
         if (onDatagram)
             onDatagram(d);
         if (keep)
@@ -102,9 +91,11 @@ void UdpReceiver::pump()
     }
 }
 
-bool UdpReceiver::waitCount(int count, int timeoutMs)
+int UdpReceiver::count(qint64 fromMs, qint64 toMs)
 {
-    return waitUntil([&] { return datagrams.size() >= count; }, timeoutMs, [&] { pump(); });
+    pump();
+    return int(std::count_if(datagrams.cbegin(), datagrams.cend(),
+                             [&](const Datagram& d) { return d.atMs >= fromMs && d.atMs < toMs; }));
 }
 
 qint64 UdpReceiver::portDrops(quint16 port)

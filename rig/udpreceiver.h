@@ -7,6 +7,8 @@
 // reading does not pass for the driver's jitter; and the kernel's count of
 // what it dropped here for want of room (SO_RXQ_OVFL).
 
+#include "rig/runenv.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -24,6 +26,8 @@ public:
 
     bool isBound() const { return fd >= 0; }
     int socketFd() const { return fd; }
+    quint16 port() const { return boundPort; }
+    qint64 nowMs() const { return clock.elapsed(); } // the clock of Datagram::atMs
 
     struct Datagram {
         QByteArray bytes;
@@ -35,6 +39,7 @@ public:
         quint32 head() const; // the first four bytes (0 when shorter)
     };
     // Kept while keep holds; handed to onDatagram either way; all counted.
+    // Neither kept nor handed on, a datagram is only counted: no copy made.
     bool keep = true;
     std::function<void(const Datagram&)> onDatagram;
     QList<Datagram> datagrams;
@@ -42,7 +47,12 @@ public:
     qint64 kernelDrops = 0; // as of the last datagram read
 
     void pump();
-    bool waitCount(int count, int timeoutMs);
+    bool waitCount(int n, int timeoutMs)
+    {
+        return waitUntil([&] { return datagrams.size() >= n; }, timeoutMs, [&] { pump(); });
+    }
+    // Kept datagrams read in [fromMs, toMs), after a pump.
+    int count(qint64 fromMs, qint64 toMs);
 
     // Datagrams the kernel dropped at the socket bound to this port, whoever
     // holds it (the driver's own 20003 too); -1 if unknown.
@@ -50,6 +60,7 @@ public:
 
 private:
     int fd = -1;
+    const quint16 boundPort;
     QElapsedTimer clock;
 };
 

@@ -1,12 +1,9 @@
 #include "benchrig.h"
 
-#include "rig/runenv.h"
 #include "rig/say.h"
-#include "rig/shieldframes.h"
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -30,23 +27,18 @@ bool readPipe(HeldPipe& pipe, QByteArray& to)
 BenchRig::BenchRig()
     : peer(dir.filePath("spi.sock"))
 {
-    for (UdpReceiver* r : {&audio, &log, &beside})
-        r->keep = false; // audio is kept only while a window records
+    audio.keep = log.keep = beside.keep = false; // audio is kept only while a window records
 }
 
 BenchRig::~BenchRig()
 {
-    for (QProcess* proc : {&reference, &besideReference}) {
-        proc->terminate();
-        proc->waitForFinished(5000);
-    }
-    if (inFd >= 0)
-        ::close(inFd);
+    reference.finish();
+    besideReference.finish();
 }
 
 qint64 BenchRig::startReference(bool besideDriver)
 {
-    QProcess& proc = besideDriver ? besideReference : reference;
+    ChildProcess& proc = besideDriver ? besideReference : reference;
     const QString peerPath = dir.filePath(besideDriver ? "beside-spi.sock" : "spi.sock");
     if (besideDriver)
         besidePeer = std::make_unique<SpiPeer>(peerPath);
@@ -59,42 +51,27 @@ qint64 BenchRig::startReference(bool besideDriver)
     proc.setStandardInputFile(QProcess::nullDevice());
     proc.setStandardOutputFile(QProcess::nullDevice());
     proc.start(QStringLiteral(ZMA_BENCH_REF_PATH),
-               besideDriver ? QStringList{QString::number(kBesidePort)} : QStringList());
+               besideDriver ? QStringList{QString::number(beside.port())} : QStringList());
     return proc.waitForStarted(5000) ? proc.processId() : -1;
 }
 
 bool BenchRig::startDriver(const QStringList& args, double warmupS)
 {
-    if (!isBound() || !line.isOpen()) {
-        say("  cannot bind UDP 20002/20004 or open a pty (another driver running? use run-bench.sh)\n");
-        return false;
-    }
-    int in[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || outPipe.readFd() < 0 || errPipe.readFd() < 0) {
-        say("  cannot make pipes\n");
-        return false;
-    }
-    driver.setSerial(line.portPath());
+    const auto fail = [](const QByteArray& why) { say(why); return false; };
+    if (!isBound() || !shield.isOpen())
+        return fail("  cannot bind UDP 20002/20004 or open a pty (another driver running? use run-bench.sh)");
+    if (inPipe.readFd() < 0 || outPipe.readFd() < 0 || errPipe.readFd() < 0)
+        return fail("  cannot make pipes");
     driver.setSpi(dir.filePath("spi.sock"));
-    driver.redirect(STDIN_FILENO, in[0]);
+    driver.redirect(STDIN_FILENO, inPipe.readFd());
     driver.redirect(STDOUT_FILENO, outPipe.writeFd());
     driver.redirect(STDERR_FILENO, errPipe.writeFd());
     bool ready = driver.start(args);
-    ::close(in[0]);
-    inFd = in[1];
+    inPipe.closeReadEnd();
     outPipe.closeWriteEnd();
     errPipe.closeWriteEnd();
 
-    // Start-up: answer each identity request as it appears on the line.
-    int from = 0;
-    for (uint8_t request : kIdentityRequests) {
-        const int at = ready ? line.waitFrame(frame(request), from, 5000) : -1;
-        ready = at >= 0;
-        if (ready)
-            line.send(identityAnswer(request, Identity()));
-        from = at + 1;
-    }
-    lineHeld = ready;
+    lineHeld = ready = ready && answerIdentity(Identity());
     ready = ready && serveUntil(monotonicNs() + 5 * kSec, [&] { return out.contains("\nshield_ready\n\n"); });
     if (!ready) {
         say("  driver did not reach shield_ready; stdout so far:\n%s\n", out.constData());
@@ -102,18 +79,14 @@ bool BenchRig::startDriver(const QStringList& args, double warmupS)
         return false;
     }
     stderrAtReady = int(err.count('\n'));
-    say("  pid %lld, shield_ready; %.0f s to settle\n", driverPid(), warmupS);
+    say("  pid %lld, shield_ready; %.0f s to settle\n", driver.pid(), warmupS);
     return true;
 }
 
 QString BenchRig::finishDriver()
 {
-    if (inFd >= 0)
-        ::close(inFd);
-    inFd = -1;
-    if (!serveUntil(monotonicNs() + 5 * kSec, [&] { return !driver.running(); }))
-        return "still running 5 s after end of input (killed)";
-    return QString("exited with status %1 after end of input").arg(driver.exitCode());
+    inPipe.closeWriteEnd();
+    return driver.endOfInput(serveUntil(monotonicNs() + 5 * kSec, [&] { return !driver.running(); }));
 }
 
 bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
@@ -130,7 +103,7 @@ bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
             nextEvents = now + 100 * kMs;
         }
         const int sources[] = {audio.socketFd(), log.socketFd(), beside.socketFd(),
-                               lineHeld ? line.fd() : -1, outPipe.readFd(), errPipe.readFd()};
+                               lineHeld ? shield.fd() : -1, outPipe.readFd(), errPipe.readFd()};
         pollfd fds[6];
         nfds_t n = 0;
         for (int fd : sources)
@@ -151,8 +124,8 @@ bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
                 log.pump();
             else if (fd == beside.socketFd())
                 beside.pump();
-            else if (fd == line.fd()) {
-                line.pump();
+            else if (fd == shield.fd()) {
+                shield.pump();
                 lineHeld = !(fds[i].revents & POLLHUP);
             } else if (fd == outPipe.readFd() && readPipe(outPipe, out))
                 outAtNs = now;
@@ -160,9 +133,4 @@ bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
                 readPipe(errPipe, err);
         }
     }
-}
-
-void BenchRig::serveForMs(double ms)
-{
-    serveUntil(monotonicNs() + qint64(ms * kMs));
 }

@@ -1,21 +1,20 @@
 #ifndef BENCHRIG_H
 #define BENCHRIG_H
 
-// The simulated world as the bench runs it: the shield's pty and SPI peer,
-// the parent's UDP receivers, the driver and zma-bench-ref, all served from
-// one poll loop that sleeps until something arrives, so the bench's own
-// wake-ups cost little and every read is stamped when it could first be made.
+// The simulated world as the bench runs it: the rig (the shield's pty, the
+// driver, its log received as a parent would), the SPI peer, the parent's
+// audio receivers and zma-bench-ref, all served from one poll loop that
+// sleeps until something arrives, so the bench's own wake-ups cost little and
+// every read is stamped when it could first be made.
 
-#include "rig/driverprocess.h"
-#include "rig/heldpipe.h"
-#include "rig/shieldpty.h"
+#include "rig/childprocess.h"
+#include "rig/rig.h"
 #include "rig/spipeer.h"
-#include "rig/udpreceiver.h"
 
 #include <QTemporaryDir>
 #include <memory>
 
-class BenchRig
+class BenchRig : public rig::Rig
 {
 public:
     BenchRig();
@@ -26,12 +25,9 @@ private:
 
 public:
     rig::UdpReceiver audio{20002};
-    rig::UdpReceiver log{20004}; // the driver's log goes somewhere, as it would with a parent
     // A reference beside the driver sends here; read as the driver's are,
     // so both pay for a delivery.
-    static constexpr quint16 kBesidePort = 20012;
-    rig::UdpReceiver beside{kBesidePort};
-    rig::ShieldPty line;
+    rig::UdpReceiver beside{20012};
     rig::SpiPeer peer; // the driver's, or the reference's when it runs alone
     std::unique_ptr<rig::SpiPeer> besidePeer;
     QByteArray out, err; // what the driver wrote to stdout and stderr
@@ -44,30 +40,26 @@ public:
     bool startDriver(const QStringList& args, double warmupS);
     // Closes its stdin and waits up to 5 s for it to exit; says how it ended.
     QString finishDriver();
-    qint64 driverPid() const { return driver.pid(); }
-    int stdinFd() const { return inFd; }
+    int stdinFd() const { return inPipe.writeFd(); }
     int stderrLinesSinceReady() const { return int(err.count('\n')) - stderrAtReady; }
 
     // zma-bench-ref alone, with the rig's peer (its stderr is ours), or beside
     // the driver, with a peer of its own (until stopBeside()); its pid or -1.
     qint64 startReference(bool besideDriver);
-    void stopBeside() { besideReference.terminate(); besideReference.waitForFinished(5000); }
+    void stopBeside() { besideReference.finish(); }
 
     // Serves every source until done() holds (true) or the deadline (monotonic ns).
     bool serveUntil(qint64 deadlineNs, const std::function<bool()>& done = {});
-    void serveForMs(double ms);
+    void serveForMs(double ms) { serveUntil(rig::monotonicNs() + qint64(ms * rig::kMs)); }
 
 private:
-    rig::DriverProcess driver;
-    // Its stdout and stderr on pipes of our own: QProcess reads its pipes only
-    // when the event loop runs, and writes when it gets round to it. Its stdin
-    // is a plain pipe: a HeldPipe's read end does not block.
-    rig::HeldPipe outPipe, errPipe;
-    int inFd = -1;
+    // Its stdin, stdout and stderr on pipes of our own: QProcess reads its
+    // pipes only when the event loop runs, and writes when it gets round to it.
+    rig::HeldPipe inPipe{true}, outPipe, errPipe;
     int stderrAtReady = 0;
     bool lineHeld = false; // polled only then: a pty not held reports a hang-up at every poll
     qint64 nextEvents = 0;
-    QProcess reference, besideReference;
+    rig::ChildProcess reference, besideReference;
 };
 
 #endif

@@ -18,7 +18,7 @@ void DriverRun::run(const BenchOptions& o)
         return;
     const qint64 besidePid = rig.startReference(true);
     rig.serveForMs(o.warmup * 1000);
-    idle = IdleWindow::record(rig, "driver", rig.driverPid(), o, besidePid);
+    idle = IdleWindow::record(rig, "driver", rig.driver.pid(), o, besidePid);
     rig.stopBeside();
     if (!o.idleOnly) {
         say("  latency: %d dials, then %d 'open 1'\n", o.dials, o.opens);
@@ -26,7 +26,7 @@ void DriverRun::run(const BenchOptions& o)
             dial(rig, 20 + i % 200);
         for (int i = 0; i < o.opens; ++i)
             open(rig);
-        rssAfterLatency = ProcSample::take(rig.driverPid()).rssKb;
+        rssAfterLatency = ProcSample::take(rig.driver.pid()).rssKb;
     }
     const QString end = rig.finishDriver();
     say("  driver %s; %d stderr lines after start-up; %lld log datagrams in all\n", qPrintable(end),
@@ -35,7 +35,7 @@ void DriverRun::run(const BenchOptions& o)
 
 void DriverRun::dial(BenchRig& rig, int n)
 {
-    ShieldPty& line = rig.line;
+    ShieldPty& line = rig.shield;
     const QByteArray want = "\ndial " + QByteArray::number(n) + "\n";
     const int outFrom = std::max(0, int(rig.out.size()) - 1);
     const int frameFrom = int(line.frames.size());
@@ -61,7 +61,7 @@ void DriverRun::dial(BenchRig& rig, int n)
 
 void DriverRun::open(BenchRig& rig)
 {
-    ShieldPty& line = rig.line;
+    ShieldPty& line = rig.shield;
     const int frameFrom = int(line.frames.size());
     int at = -1;
     const qint64 sent = monotonicNs();

@@ -16,8 +16,7 @@ IdleWindow IdleWindow::record(BenchRig& rig, const QString& name, qint64 pid, co
     w.ran = true;
     w.name = name;
     w.pid = pid;
-    rig.serveUntil(monotonicNs()); // what is already there belongs to before
-    rig.audio.datagrams.clear();
+    rig.serveUntil(monotonicNs()); // what is already there belongs to before (audio is not kept)
     const qint64 logs0 = rig.log.received;
     const int spi0 = rig.peer.count();
     const int besideSpi0 = rig.besidePeer ? rig.besidePeer->count() : 0;
@@ -52,8 +51,7 @@ IdleWindow IdleWindow::record(BenchRig& rig, const QString& name, qint64 pid, co
     w.rssMin = std::min(w.rssMin, w.p1.rssKb);
     w.rssMax = std::max(w.rssMax, w.p1.rssKb);
     w.seconds = (w.p1.atNs - w.p0.atNs) / 1e9;
-    w.arrivals = rig.audio.datagrams;
-    w.cadence = Cadence::of(w.arrivals, kPeriodMs, kBlockBytes);
+    w.cadence = Cadence::of(rig.audio.datagrams, kPeriodMs, kBlockBytes);
     w.spiExchanges = rig.peer.count() - spi0;
     if (rig.besidePeer)
         w.besideSpiExchanges = rig.besidePeer->count() - besideSpi0;
@@ -67,15 +65,12 @@ IdleWindow IdleWindow::ofReferenceAlone(const BenchOptions& o)
 {
     say("reference: %s\n", ZMA_BENCH_REF_PATH);
     BenchRig rig;
-    if (!rig.isBound()) {
-        say("  cannot bind UDP 20002/20004 (use run-bench.sh)\n");
-        return IdleWindow();
-    }
+    const auto fail = [](const QByteArray& why) { say(why); return IdleWindow(); };
+    if (!rig.isBound())
+        return fail("  cannot bind UDP 20002/20004 (use run-bench.sh)");
     const qint64 pid = rig.startReference(false);
-    if (pid < 0 || !rig.serveUntil(monotonicNs() + 5 * kSec, [&] { return rig.audio.received > 0; })) {
-        say("  reference did not start sending\n");
-        return IdleWindow();
-    }
+    if (pid < 0 || !rig.serveUntil(monotonicNs() + 5 * kSec, [&] { return rig.audio.received > 0; }))
+        return fail("  reference did not start sending");
     say("  pid %lld, sending; %.0f s to settle\n", pid, o.warmup);
     rig.serveForMs(o.warmup * 1000);
     return record(rig, "reference", pid, o);

@@ -22,7 +22,6 @@ public:
     qint64 pid = -1;
     double seconds = 0;
     rig::Cadence cadence;
-    QList<rig::UdpReceiver::Datagram> arrivals;
     rig::ProcSample p0, p1, self0, self1;
     rig::MachineSample m0, m1;
     qint64 rssMin = -1, rssMax = -1;

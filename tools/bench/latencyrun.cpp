@@ -1,19 +1,19 @@
 #include "latencyrun.h"
 
 #include "benchrig.h"
-#include "rig/cadence.h"
 #include "rig/runenv.h"
 #include "rig/say.h"
 
 #include <QHash>
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 using namespace rig;
 
 namespace {
 
-constexpr qint64 kPeriodNs = 16 * kMs;
+constexpr qint64 kPeriodNs = Parent::kPeriodNs;
 constexpr double kDrainS = 2; // after the last send, for what is still queued to come out
 
 // The first time from notBeforeNs on that lies `offsetNs` after one of the
@@ -37,11 +37,6 @@ qint64 alignedStart(const QList<SpiPeer::Exchange>& exchanges, qint64 notBeforeN
     const qint64 exchangeAt = ref + phase[phase.size() / 2] + offsetNs;
     const qint64 periods = std::max<qint64>(0, (notBeforeNs - exchangeAt + kPeriodNs - 1) / kPeriodNs);
     return exchangeAt + periods * kPeriodNs;
-}
-
-LatencyRun::Delay::Figures figures(const std::vector<double>& ms)
-{
-    return {int(ms.size()), percentile(ms, 50), percentile(ms, 99), percentile(ms, 100)};
 }
 
 // When each number first arrived; what came again or after a higher one is
@@ -84,8 +79,7 @@ LatencyRun::Delay LatencyRun::Delay::parentToShield(const std::vector<Parent::Bl
         }
     }
     d.sent = bySeq.size();
-    d.senderLateP99Ms = percentile(late, 99);
-    d.senderLateMaxMs = percentile(late, 100);
+    d.senderLate = Quantiles::of(late);
 
     Arrivals arrivals;
     for (const SpiPeer::Exchange& e : exchanges) {
@@ -109,8 +103,8 @@ LatencyRun::Delay LatencyRun::Delay::parentToShield(const std::vector<Parent::Bl
         if (inSettled)
             settled.push_back(all.back());
     }
-    d.all = figures(all);
-    d.settled = figures(settled);
+    d.all = Quantiles::of(all);
+    d.settled = Quantiles::of(settled);
     return d;
 }
 
@@ -152,7 +146,7 @@ LatencyRun::Delay LatencyRun::Delay::shieldToParent(const QList<SpiPeer::Exchang
             ms.push_back((at.value() - sentNs) / 1e6);
     }
     d.arrived = int(ms.size());
-    d.all = figures(ms);
+    d.all = Quantiles::of(ms);
     return d;
 }
 
@@ -184,10 +178,7 @@ bool LatencyRun::run(const std::vector<Parent::Pattern>& patterns, double warmup
         const auto schedule = p.schedule(start, 20240 + quint32(p.id));
         const qint64 last = schedule.back().atNs;
         const bool tap = p.id == toParentPattern;
-        if (tap) {
-            rig.audio.datagrams.clear();
-            rig.audio.keep = true;
-        }
+        rig.audio.keep = tap; // its datagrams were cleared after the last tap
         std::future<std::vector<Parent::Block>> sending = parent.send(schedule, seq);
         rig.serveUntil(last + qint64(kDrainS * kSec));
         const std::vector<Parent::Block> blocks = sending.get();
@@ -203,7 +194,7 @@ bool LatencyRun::run(const std::vector<Parent::Pattern>& patterns, double warmup
             "bench sent late by p99 %.2f max %.2f ms; %d stderr lines\n",
             p.id, qPrintable(p.name), d.sent, d.arrived, d.lost, d.outOfOrder, d.duplicated, d.damaged, d.all.p50,
             d.all.p99, d.all.max, d.settled.p50, d.settled.p99, d.settled.max, d.settledSent,
-            d.settledLost, d.senderLateP99Ms, d.senderLateMaxMs, stderrLines.back());
+            d.settledLost, d.senderLate.p99, d.senderLate.max, stderrLines.back());
         for (const QByteArray& line : said)
             say("    driver's stderr: %s\n", line.left(200).constData());
         if (tap) {
@@ -255,12 +246,11 @@ bool LatencyRun::report(const std::vector<Parent::Pattern>& patterns, const std:
     say("  %-14s %8s %8s %6s %8s %8s %8s\n", "driver", "during", "answers", "lost", "p50", "p99", "max");
     for (const LatencyRun* r : runs) {
         const Delay& s = r->toParent;
-        if (!r->ran || !s.measured) {
+        if (!r->ran || !s.measured)
             say("  %-14s %8s\n", qPrintable(r->label), "-");
-            continue;
-        }
-        say("  %-14s %5c %2.0fs %8d %6d %8.3f %8.3f %8.3f\n", qPrintable(r->label), r->toParentPattern, s.seconds,
-            s.sent, s.lost, s.all.p50, s.all.p99, s.all.max);
+        else
+            say("  %-14s %5c %2.0fs %8d %6d %8.3f %8.3f %8.3f\n", qPrintable(r->label), r->toParentPattern, s.seconds,
+                s.sent, s.lost, s.all.p50, s.all.p99, s.all.max);
     }
 
     say("\nchecks of the latency runs\n");
@@ -271,25 +261,22 @@ bool LatencyRun::report(const std::vector<Parent::Pattern>& patterns, const std:
             ok = false;
             continue;
         }
-        int sent = 0, arrived = 0, order = 0, twice = 0, damaged = 0, refused = 0, errLines = 0;
+        // The patterns' counts together.
+        const auto sum = [&](int Delay::*count) {
+            return std::accumulate(r->toShield.begin(), r->toShield.end(), 0,
+                                   [&](int n, const Delay& d) { return n + d.*count; });
+        };
+        const int order = sum(&Delay::outOfOrder), twice = sum(&Delay::duplicated), damaged = sum(&Delay::damaged);
         double late = 0;
-        for (size_t i = 0; i < r->toShield.size(); ++i) {
-            const Delay& d = r->toShield[i];
-            sent += d.sent;
-            arrived += d.arrived;
-            order += d.outOfOrder;
-            twice += d.duplicated;
-            damaged += d.damaged;
-            refused += d.refused;
-            late = std::max(late, d.senderLateMaxMs);
-            errLines += r->stderrLines[i];
-        }
+        for (const Delay& d : r->toShield)
+            late = std::max(late, d.senderLate.max);
         const Delay& s = r->toParent;
         say("  %s: parent -> shield %d blocks sent, %d arrived, %d out of order, %d duplicated, %d damaged, "
             "%d sends refused; the bench sent at most %.2f ms late; shield -> parent %d out of order, %d duplicated, "
             "%d without a kernel stamp; %d stderr lines, %lld log datagrams\n",
-            qPrintable(r->label), sent, arrived, order, twice, damaged, refused, late, s.outOfOrder, s.duplicated,
-            s.unstamped, errLines, r->logDatagrams);
+            qPrintable(r->label), sum(&Delay::sent), sum(&Delay::arrived), order, twice, damaged, sum(&Delay::refused), late,
+            s.outOfOrder, s.duplicated, s.unstamped, std::accumulate(r->stderrLines.begin(), r->stderrLines.end(), 0),
+            r->logDatagrams);
         ok = ok && order == 0 && twice == 0 && damaged == 0 && s.outOfOrder == 0 && s.duplicated == 0;
     }
     say("  every block in order, once and whole, both ways: %s\n", ok ? "yes" : "NO");

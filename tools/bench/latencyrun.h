@@ -5,6 +5,7 @@
 // peer, and during one pattern the peer's answers' delay to UDP 20002.
 
 #include "parent.h"
+#include "rig/quantiles.h"
 #include "rig/spipeer.h"
 #include "rig/udpreceiver.h"
 
@@ -17,25 +18,20 @@ public:
     // parent to shield, the bench's blocks to the SPI peer; shield to parent,
     // the peer's numbered answers to UDP 20002 (by the kernel's stamps).
     struct Delay {
-        struct Figures {
-            int n = 0;
-            double p50 = 0, p99 = 0, max = 0; // ms
-        };
         bool measured = false;
         int sent = 0;       // blocks, or answers in the window
         int arrived = 0;    // of those, seen at the far end
         int lost = 0;       // sent and never seen
         int outOfOrder = 0; // seen after a higher number
         int duplicated = 0; // seen again
-        Figures all;        // send to arrival
+        rig::Quantiles all; // send to arrival, ms
         // Parent to shield.
         int refused = 0; // sends the kernel refused (not counted as sent)
         int damaged = 0; // the number right, the rest of the block not
-        Figures settled; // the same as all, for blocks due from settledFromNs on
+        rig::Quantiles settled; // the same as all, for blocks due from settledFromNs on
         int settledSent = 0;
         int settledLost = 0;
-        double senderLateP99Ms = 0; // how late the bench itself sent, against its schedule
-        double senderLateMaxMs = 0;
+        rig::Quantiles senderLate; // how late the bench itself sent against its schedule, ms
         // Shield to parent.
         int other = 0;      // datagrams that carried no answer of the peer
         int unstamped = 0;  // datagrams without a kernel stamp (read time used)

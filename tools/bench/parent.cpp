@@ -3,18 +3,14 @@
 #include "rig/runenv.h"
 
 #include <QRandomGenerator>
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
-#include <netinet/in.h>
-#include <unistd.h>
+#include <ctime>
 
 using namespace rig;
 
 namespace {
 
-constexpr qint64 kPeriodNs = 16 * kMs;
 // Where the stall of pattern b starts, and how many blocks it holds back.
 constexpr int kStallAtBlock = 188; // 3.008 s
 constexpr int kStalledBlocks = 4;  // 64 ms
@@ -43,11 +39,6 @@ std::vector<Parent::Send> Parent::Pattern::schedule(qint64 startNs, quint32 seed
     return s;
 }
 
-qint64 Parent::Pattern::settledFromNs(qint64 startNs) const
-{
-    return startNs + qint64(std::llround((disturbanceS + kSettleS) * 1e9));
-}
-
 std::vector<Parent::Pattern> Parent::patterns(const QString& ids, double scale)
 {
     const double stallEnd = (kStallAtBlock + kStalledBlocks) * 0.016;
@@ -62,12 +53,6 @@ std::vector<Parent::Pattern> Parent::patterns(const QString& ids, double scale)
             out.push_back(p);
     }
     return out;
-}
-
-Parent::~Parent()
-{
-    if (fd >= 0)
-        ::close(fd);
 }
 
 QByteArray Parent::block(quint32 seq)
@@ -91,10 +76,6 @@ bool Parent::numberOf(const QByteArray& block, quint32* seq)
 std::future<std::vector<Parent::Block>> Parent::send(std::vector<Send> schedule, quint32 firstSeq)
 {
     return std::async(std::launch::async, [this, schedule = std::move(schedule), seq = firstSeq]() mutable {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(20003);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         std::vector<Block> blocks;
         for (const Send& s : schedule) {
             // Made before the sleep, so the send follows the wake-up at once.
@@ -105,8 +86,7 @@ std::future<std::vector<Parent::Block>> Parent::send(std::vector<Send> schedule,
             while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
             }
             const qint64 now = monotonicNs();
-            const bool sent = ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0,
-                                       reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == datagram.size();
+            const bool sent = out.send(datagram);
             for (int i = 0; i < s.blocks; ++i)
                 blocks.push_back({seq++, s.atNs, sent ? now : -1});
         }

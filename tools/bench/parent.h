@@ -6,9 +6,11 @@
 // at an absolute CLOCK_MONOTONIC time from a thread of its own, so a late
 // wake-up delays one send and not the rest of the schedule.
 
+#include "rig/udpsender.h"
+
 #include <QString>
+#include <cmath>
 #include <future>
-#include <sys/socket.h>
 #include <vector>
 
 class Parent
@@ -31,23 +33,20 @@ public:
         double disturbanceS; // when the pattern's disturbance ends, from the start
 
         std::vector<Send> schedule(qint64 startNs, quint32 seed) const;
-        // Blocks due from here on (monotonic ns) count as settled.
-        qint64 settledFromNs(qint64 startNs) const;
+        // Blocks due from here on (monotonic ns; t0 the start) count as settled.
+        qint64 settledFromNs(qint64 t0) const { return t0 + qint64(std::llround((disturbanceS + kSettleS) * 1e9)); }
     };
     // All five, or those whose ids are in `ids`; lengths times `scale`.
     static std::vector<Pattern> patterns(const QString& ids, double scale);
     // The settled part starts this long after the disturbance.
     static constexpr double kSettleS = 3;
 
-    Parent() = default;
-    Parent(const Parent&) = delete;
-    Parent& operator=(const Parent&) = delete;
-    ~Parent();
-    bool isOpen() const { return fd >= 0; }
+    bool isOpen() const { return out.isOpen(); }
     // Sends the schedule, numbering blocks from firstSeq on; a Block each.
     std::future<std::vector<Block>> send(std::vector<Send> schedule, quint32 firstSeq);
 
     static constexpr int kBlockBytes = 512;
+    static constexpr qint64 kPeriodNs = 16000000; // of the driver's exchanges
     // Its number in the first four bytes, a mark, then bytes that are never
     // the shield's idle pattern (FF 7F ...): each odd byte's low bit is clear.
     static QByteArray block(quint32 seq);
@@ -55,7 +54,7 @@ public:
     static bool numberOf(const QByteArray& block, quint32* seq);
 
 private:
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    rig::UdpSender out;
 };
 
 #endif

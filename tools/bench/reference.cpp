@@ -43,11 +43,7 @@ int main(int argc, char** argv)
     tick->setInterval(16);
     auto* socket = new QUdpSocket();
     // The shield's idle block goes out, as from a driver with no parent audio.
-    QByteArray tx(512, char(0));
-    for (int i = 0; i < tx.size(); i += 2) {
-        tx[i] = char(0xFF);
-        tx[i + 1] = char(0x7F);
-    }
+    QByteArray tx = QByteArray::fromHex("FF7F").repeated(256);
     QByteArray rx(512, char(0));
     QObject::connect(tick, &QTimer::timeout, socket, [socket, tx, rx, port]() mutable {
         board_spi_set_cs(0);

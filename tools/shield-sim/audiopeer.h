@@ -1,61 +1,47 @@
 #ifndef SHIELD_SIM_AUDIOPEER_H
 #define SHIELD_SIM_AUDIOPEER_H
 
-// The shield's audio end: a Unix SEQPACKET socket the driver connects to.
-// Every message from the peer is answered at once with one message of the
-// same length: a test tone (16 kHz, 16-bit signed LE mono) or the looped
-// samples of --wav-in; --record keeps what the driver sent as a WAV file.
-// A new connection replaces the old one.
+// The shield's audio end: the rig's SPI peer, each message of the driver
+// answered at once with one of the same length: a test tone (16 kHz, 16-bit
+// signed LE mono) or the looped samples of --wav-in; --record keeps what
+// the driver sent as a WAV file. A new connection replaces the old one.
 //
-// It runs in a thread of its own: the peer waits only 10 ms for an answer,
-// and a main thread stuck on a full stdout pipe must not cost blocks. Its
-// lines reach standard output through the main thread.
+// The peer answers in a thread of its own: the driver waits only 10 ms, and
+// a main thread stuck on a full stdout pipe must not cost blocks. Its lines
+// reach standard output through the main thread.
 
-#include "samplesource.h"
 #include "wavrecorder.h"
 
-#include <QByteArray>
-#include <QObject>
+#include "rig/spipeer.h"
 
-#include <atomic>
-#include <cstddef>
+#include <QVector>
 
-class QSocketNotifier;
+#include <memory>
+
 struct Options;
 
-class AudioPeer : public QObject
+class AudioPeer
 {
 public:
-    explicit AudioPeer(const Options& opts);
+    explicit AudioPeer(const Options& opts) : opts(opts) {}
+    // Stops the peer's thread; the WAV file is complete afterwards.
+    ~AudioPeer();
 
-    // Main thread, before the thread starts: everything that can fail.
-    bool prepare(QString* error);
-    // Audio thread.
-    void start();
-    // Audio thread; the WAV file is complete afterwards. Also after a
-    // failed prepare().
-    void stop();
-
-    // Any thread.
-    quint64 blockCount() const { return blocks.load(); }
+    // Main thread: everything that can fail, then the peer's thread starts.
+    bool start(QString* error);
+    int blockCount() { return peer ? peer->count() : 0; }
 
 private:
-    void acceptPeer();
-    void dropPeer(bool tell);
-    void readPeer();
-    void answer(size_t len);
+    qint16 nextSample();
 
     const Options& opts;
-    SampleSource source;
+    // The peer's thread alone uses these once it runs.
+    QVector<qint16> wavSamples;
+    int wavPos = 0;
+    double phase = 0.0;
     WavRecorder recorder;
-    int listenFd = -1;
-    int peerFd = -1;
-    QByteArray socketPath;
-    QSocketNotifier* listenNote = nullptr;
-    QSocketNotifier* peerNote = nullptr;
-    std::atomic<quint64> blocks{0};
-    uchar rxBuf[65536];
-    uchar txBuf[65536];
+    quint64 blocks = 0;
+    std::unique_ptr<rig::SpiPeer> peer;
 };
 
 #endif

@@ -26,7 +26,7 @@ public:
     explicit ControlCommands(Shield& shield) : shield(shield) {}
 
     // For "stats"; none counts zero blocks.
-    void setAudio(const AudioPeer* peer) { audio = peer; }
+    void setAudio(AudioPeer* peer) { audio = peer; }
 
     void run(const QString& rawLine);
 
@@ -34,7 +34,7 @@ private:
     bool busy(const QString& word) const;
 
     Shield& shield;
-    const AudioPeer* audio = nullptr;
+    AudioPeer* audio = nullptr;
 };
 
 #endif

@@ -30,19 +30,20 @@
 #include "controlinput.h"
 #include "options.h"
 #include "replay.h"
-#include "serialline.h"
 #include "shield.h"
 #include "simio.h"
+
+#include "rig/shieldpty.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -75,7 +76,7 @@ void catchSignal(int sig, bool keepIgnored)
 }
 
 // The shield's side comes from the recording: no answers, no commands.
-int runReplay(const Options& opts, SerialLine& serial)
+int runReplay(const Options& opts, rig::ShieldPty& serial)
 {
     Replay replay(&serial, {opts.speed, opts.toleranceMs});
     QString error;
@@ -96,10 +97,10 @@ int runReplay(const Options& opts, SerialLine& serial)
     };
     // A runner giving the parent's lines counts their times from these two.
     replay.onOrigin = [&replay] { printLine("replay origin " + QByteArray::number(replay.originMonotonicMs())); };
-    printLine("serial " + serial.portPath());
+    printLine("serial " + QFile::encodeName(serial.portPath()));
     printLine("replay session origin " + QByteArray::number(replay.recordedOrigin(), 'f', 6) + " frames "
               + QByteArray::number(replay.expectedFrames()) + " chunks " + QByteArray::number(replay.chunksToSend()));
-    serial.start();
+    serial.watch();
     replay.start();
     // A signal ends it without a verdict.
     return QCoreApplication::exec() == 0 ? code : 1;
@@ -139,10 +140,9 @@ int main(int argc, char** argv)
         QCoreApplication::quit();
     });
 
-    SerialLine serial(opts.link);
-    QString error;
-    if (!serial.open(&error)) {
-        printError(error);
+    rig::ShieldPty serial(opts.link);
+    if (!serial.open()) {
+        printError(serial.error());
         return 1;
     }
     if (!opts.replay.isEmpty())
@@ -151,28 +151,22 @@ int main(int argc, char** argv)
     Shield shield(opts, serial);
     ControlCommands commands(shield);
 
-    AudioPeer* audio = nullptr;
-    QThread audioThread;
+    std::unique_ptr<AudioPeer> audio;
+    QString error;
     if (!opts.spi.isEmpty()) {
-        audio = new AudioPeer(opts);
-        if (!audio->prepare(&error)) {
+        audio = std::make_unique<AudioPeer>(opts);
+        if (!audio->start(&error)) {
             printError(error);
-            audio->stop();
-            delete audio;
             return 1;
         }
-        audio->moveToThread(&audioThread);
-        audioThread.setObjectName(QStringLiteral("audio"));
-        audioThread.start();
-        QMetaObject::invokeMethod(audio, [audio] { audio->start(); }, Qt::QueuedConnection);
-        commands.setAudio(audio);
+        commands.setAudio(audio.get());
     }
 
-    printLine("serial " + serial.portPath());
+    printLine("serial " + QFile::encodeName(serial.portPath()));
     if (audio)
         printLine("spi " + QFile::encodeName(opts.spi));
 
-    serial.start();
+    serial.watch();
     shield.start();
     ControlInput input(opts.stay);
     input.onLine = [&commands](const QString& line) { commands.run(line); };
@@ -180,13 +174,7 @@ int main(int argc, char** argv)
 
     const int code = app.exec();
 
-    if (audio) {
-        QMetaObject::invokeMethod(audio, [audio] { audio->stop(); }, Qt::BlockingQueuedConnection);
-        audioThread.quit();
-        audioThread.wait();
-        commands.setAudio(nullptr);
-        delete audio;
-    }
+    audio.reset();
     // Lines the audio thread posted last ("spi disconnected") still go out.
     QCoreApplication::sendPostedEvents();
     return code;

@@ -1,10 +1,10 @@
 #include "replay.h"
 
-#include "serialline.h"
 #include "simio.h"
 
 #include "commands/commandtesk.h"
 #include "log/logline.h"
+#include "rig/shieldpty.h"
 
 #include <QFile>
 #include <QHash>
@@ -27,7 +27,7 @@ QByteArray ms(qint64 at)
 }
 }
 
-Replay::Replay(SerialLine* line, const Settings& settings, QObject* parent)
+Replay::Replay(rig::ShieldPty* line, const Settings& settings, QObject* parent)
     : QObject(parent), line(line), settings(settings)
 {
     timer.setSingleShot(true);
@@ -231,7 +231,8 @@ void Replay::step()
         if (due < 0 || due > at)
             break;
         const QByteArray& bytes = reads.at(nextRead).bytes;
-        line->write(bytes);
+        if (!line->send(bytes))
+            printError(QStringLiteral("serial write failed: %1").arg(errnoText()));
         printLine("tx " + hexBytes(bytes));
         ++nextRead;
     }

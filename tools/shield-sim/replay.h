@@ -11,7 +11,9 @@
 #include <QTimer>
 #include <functional>
 
-class SerialLine;
+namespace rig {
+class ShieldPty;
+}
 
 // Plays the shield's side of a saved session to the driver and compares the
 // frames the driver writes with the recorded ones, in order and in time.
@@ -39,7 +41,7 @@ public:
         bool passed() const { return missing == 0 && extra == 0 && mistimed == 0 && junkBytes == 0; }
     };
 
-    Replay(SerialLine* line, const Settings& settings, QObject* parent = nullptr);
+    Replay(rig::ShieldPty* line, const Settings& settings, QObject* parent = nullptr);
 
     // Reads the "Uart READ" and "Uart WRITE" lines of a saved log.
     bool load(const QString& path, QString* error);
@@ -79,7 +81,7 @@ private:
     void finish();
     qint64 now() const { return clock.elapsed(); }
 
-    SerialLine* line;
+    rig::ShieldPty* line;
     Settings settings;
     QList<Chunk> reads;
     QList<Expected> expected;

@@ -1,10 +1,10 @@
 #include "shield.h"
 
 #include "options.h"
-#include "serialline.h"
 #include "simio.h"
 
 #include "commands/commandtesk.h"
+#include "rig/shieldpty.h"
 #include "zma/dialplan.h"
 
 namespace {
@@ -24,7 +24,7 @@ QByteArray shieldFrame(int mode, uint8_t cmd, const QByteArray& data)
 
 } // namespace
 
-Shield::Shield(const Options& opts, SerialLine& line, QObject* parent)
+Shield::Shield(const Options& opts, rig::ShieldPty& line, QObject* parent)
     : QObject(parent), opts(opts), tx(line)
 {
     line.onRead = [this](const QByteArray& chunk) { received(chunk); };

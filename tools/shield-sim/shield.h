@@ -23,14 +23,17 @@
 
 #include <cstdint>
 
-class SerialLine;
 struct Options;
+
+namespace rig {
+class ShieldPty;
+}
 
 class Shield : public QObject
 {
 public:
     // Takes over line.onRead.
-    Shield(const Options& opts, SerialLine& line, QObject* parent = nullptr);
+    Shield(const Options& opts, rig::ShieldPty& line, QObject* parent = nullptr);
 
     // Starts the ring timers and --auto-ring; prints the first state line.
     void start();

@@ -1,9 +1,10 @@
 #include "txqueue.h"
 
-#include "serialline.h"
 #include "simio.h"
 
-TxQueue::TxQueue(SerialLine& line, QObject* parent) : QObject(parent), line(line)
+#include "rig/shieldpty.h"
+
+TxQueue::TxQueue(rig::ShieldPty& line, QObject* parent) : QObject(parent), line(line)
 {
     clock.start();
     timer.setSingleShot(true);
@@ -25,7 +26,8 @@ void TxQueue::sendDue()
     const qint64 now = clock.elapsed();
     while (!queue.isEmpty() && queue.first().due <= now) {
         const Pending p = queue.takeFirst();
-        line.write(p.bytes);
+        if (!line.send(p.bytes))
+            printError(QStringLiteral("serial write failed: %1").arg(errnoText()));
         printLine("tx " + hexBytes(p.bytes) + ' ' + p.name);
     }
     if (!queue.isEmpty())

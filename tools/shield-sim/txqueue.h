@@ -11,12 +11,14 @@
 #include <QObject>
 #include <QTimer>
 
-class SerialLine;
+namespace rig {
+class ShieldPty;
+}
 
 class TxQueue : public QObject
 {
 public:
-    explicit TxQueue(SerialLine& line, QObject* parent = nullptr);
+    explicit TxQueue(rig::ShieldPty& line, QObject* parent = nullptr);
 
     // name ends the tx line: the code's name, or "raw". With delayMs 0 and
     // nothing waiting the bytes leave before this returns.
@@ -31,7 +33,7 @@ private:
         QByteArray name;
     };
 
-    SerialLine& line;
+    rig::ShieldPty& line;
     QElapsedTimer clock;
     QList<Pending> queue;
     QTimer timer;

@@ -25,12 +25,12 @@ bool WavRecorder::open(const QString& path, QString* error)
     return true;
 }
 
-void WavRecorder::append(const unsigned char* bytes, size_t len)
+void WavRecorder::append(const QByteArray& bytes)
 {
     if (fd < 0)
         return;
-    if (::write(fd, bytes, len) == static_cast<ssize_t>(len))
-        recordedBytes += len;
+    if (::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size())
+        recordedBytes += quint64(bytes.size());
     else
         failed();
     updateSizes();

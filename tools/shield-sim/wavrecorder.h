@@ -4,9 +4,8 @@
 // Keeps what the driver sends on the audio line as a WAV file (--record).
 // Used by the audio thread; errors after open() go to the main thread.
 
+#include <QByteArray>
 #include <QString>
-
-#include <cstddef>
 
 class WavRecorder
 {
@@ -15,7 +14,7 @@ public:
     // written leaves the file open: close() still finishes it.
     bool open(const QString& path, QString* error);
     bool isOpen() const { return fd >= 0; }
-    void append(const unsigned char* bytes, size_t len);
+    void append(const QByteArray& bytes);
     // Completes the sizes and closes; nothing if not open.
     void close();
 

@@ -5,12 +5,8 @@
 #include "rig/procsample.h"
 #include "rig/say.h"
 
-#include <arpa/inet.h>
 #include <cmath>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace rig;
 
@@ -35,16 +31,10 @@ QByteArray parentBlock(quint32 n)
 } // namespace
 
 Audio::Audio(World& world)
-    : w(world), out(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    : w(world)
 {
     in.keep = false;
     in.onDatagram = [this](const UdpReceiver::Datagram& d) { datagram(d); };
-}
-
-Audio::~Audio()
-{
-    if (out >= 0)
-        ::close(out);
 }
 
 void Audio::datagram(const UdpReceiver::Datagram& d)
@@ -55,12 +45,9 @@ void Audio::datagram(const UdpReceiver::Datagram& d)
         firstAtMs = w.now();
     arrivals.push_back(d.kernelNs);
     const quint32 n = d.head();
-    if (SpiPeer::isIdle(d.bytes)) {
-        ++idle;
-        return;
-    }
-    if (d.bytes != SpiPeer::answerFor(n)) { // the wrong size too
-        ++bad;
+    const bool isIdle = SpiPeer::isIdle(d.bytes);
+    if (isIdle || d.bytes != SpiPeer::answerFor(n)) { // bad: the wrong size too
+        ++(isIdle ? idle : bad);
         return;
     }
     ++answers;
@@ -123,15 +110,10 @@ void Audio::resume()
 
 void Audio::send(int blocks)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(20003);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     QByteArray d;
     for (int i = 0; i < blocks; ++i)
         d += parentBlock(seq++);
-    const auto* dest = reinterpret_cast<const sockaddr*>(&to);
-    ++(::sendto(out, d.constData(), size_t(d.size()), 0, dest, sizeof to) == d.size() ? sent : failed);
+    ++(out.send(d) ? sent : failed);
 }
 
 void Audio::feed()
@@ -165,13 +147,13 @@ void Audio::checkLine(const QList<SpiPeer::Exchange>& exchanges)
         quint32 n = 0;
         if (r.size() == 512)
             std::memcpy(&n, r.constData() + 4, 4);
-        if (r.size() == 512 && SpiPeer::isIdle(r)) {
+        if (r.size() == 512 && SpiPeer::isIdle(r))
             ++lineIdle;
-        } else if (r.size() != 512 || r != parentBlock(n)) {
+        else if (r.size() != 512 || r != parentBlock(n))
             ++lineBad;
-        } else if (qint64(n) <= lastAtLine) {
+        else if (qint64(n) <= lastAtLine)
             ++lineMisordered;
-        } else {
+        else {
             ++lineParent;
             lastAtLine = n;
         }

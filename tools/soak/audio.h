@@ -9,6 +9,7 @@
 
 #include "rig/spipeer.h"
 #include "rig/udpreceiver.h"
+#include "rig/udpsender.h"
 #include "rig/verdict.h"
 
 #include <vector>
@@ -19,9 +20,7 @@ class Audio
 {
 public:
     explicit Audio(World& world);
-    ~Audio();
-    Q_DISABLE_COPY(Audio)
-    bool isReady() const { return in.isBound() && out >= 0; }
+    bool isReady() const { return in.isBound() && out.isOpen(); }
 
     void pump() { in.pump(); }
     void feed();  // the parent's blocks due by now; a sample of the audio thread's wait every 100 ms
@@ -40,12 +39,8 @@ public:
     qint64 silenceMs = 0;
 
 private:
-    struct PeerLife {
-        qint64 next = 0, late = 0, answered = -1;
-    };
-    struct Sched {
-        qint64 atMs, spiWaitNs, pressureUs;
-    };
+    struct PeerLife { qint64 next = 0, late = 0, answered = -1; };
+    struct Sched { qint64 atMs, spiWaitNs, pressureUs; };
     void datagram(const rig::UdpReceiver::Datagram& d);
     void send(int blocks);
     Sched schedNow();
@@ -61,7 +56,7 @@ private:
     std::vector<PeerLife> lives;
     std::vector<Sched> sched; // every 100 ms of the run
     // from the parent
-    int out = -1;
+    rig::UdpSender out{20003, true}; // floods fail a send rather than wait
     enum { Normal, Flood, Silence } mode = Normal;
     qint64 modeUntil = 0, nextBlockAt = 0, floodStart = 0, floodSent = 0, sent = 0, failed = 0, floodDatagrams = 0;
     quint32 seq = 0;

@@ -39,14 +39,13 @@ bool CallPlayer::ring()
     w.mark();
     ++w.rings;
     w.expCtl << "dial " + QByteArray::number(n) + " 0";
+    w.sendLine(dialFrame(uint8_t(n)));
     if (block) {
         ++w.ringsBlocked;
         w.expCtl << "drop";
-        w.sendLine(dialFrame(uint8_t(n)));
         w.await("a blocked ring refused", [&] { return w.logSeen("isBlockPhone Drop"); });
         return false;
     }
-    w.sendLine(dialFrame(uint8_t(n)));
     if (!w.await("call frame after a ring", [&] { return w.logSeen("STATUS_FREE Dial") && w.frameSeen(kCallFrame); }))
         return false;
     w.state = World::Ringing;

@@ -4,8 +4,6 @@
 #include "rig/refcrc.h"
 #include "rig/say.h"
 
-#include <algorithm>
-
 using namespace rig;
 
 namespace {
@@ -83,11 +81,6 @@ void FaultPlan::betweenSteps()
         break;
     }
     inSerialFault = false;
-}
-
-void FaultPlan::stop()
-{
-    std::fill(std::begin(due), std::end(due), false);
 }
 
 void FaultPlan::undo()

@@ -8,6 +8,7 @@
 
 #include "rig/procsample.h"
 
+#include <algorithm>
 #include <vector>
 
 class World;
@@ -19,7 +20,7 @@ public:
     void begin();        // the first fault at once
     void pump();         // a fault when it is time, a fault's end when it is over
     void betweenSteps(); // a serial, stdout or stdin fault that is due
-    void stop();         // no more faults
+    void stop() { std::fill(std::begin(due), std::end(due), false); } // no more faults
     void undo();         // everything back: the SPI peer, the parent's pace, stdout read
     void summary();
 

@@ -18,8 +18,7 @@ USAGE
 build=./build
 if [ $# -gt 0 ] && { [ -d "$1" ] || [ "${1#-}" = "$1" ]; }; then
   [ -d "$1" ] || { echo "run-soak: no build directory $1" >&2; exit 1; }
-  build=$1
-  shift
+  build=$1; shift
 fi
 case "${1:-}" in
   -h|--help) usage; exit 0 ;;

@@ -41,8 +41,13 @@ Soak::Soak(double minutes, quint32 seed, bool verbose)
 int Soak::run()
 {
     say("zma-soak: seed %u, %.1f minutes, driver %s\n", seed, runMs / 60000.0, ZMA_DRIVER_PATH);
-    if (!start())
+    if (!w.start())
         return 1;
+    rssBoot = w.rig.driver.rssKb();
+    cpuBoot = w.rig.driver.cpuSeconds();
+    fdBoot = ProcSample::fdKinds(w.rig.driver.pid());
+    say("  driver pid %lld ready after %.1f s: RSS %lld KiB, %d descriptors (%s)\n", w.rig.driver.pid(),
+        w.now() / 1000.0, rssBoot, ProcSample::fdCount(fdBoot), qPrintable(ProcSample::fdText(fdBoot)));
     faults.begin();
     while (!w.fatal && w.now() < runMs) {
         calls.call();
@@ -53,18 +58,6 @@ int Soak::run()
     windDown();
     finalChecks();
     return report();
-}
-
-bool Soak::start()
-{
-    if (!w.start())
-        return false;
-    rssBoot = w.rig.driver.rssKb();
-    cpuBoot = w.rig.driver.cpuSeconds();
-    fdBoot = ProcSample::fdKinds(w.rig.driver.pid());
-    say("  driver pid %lld ready after %.1f s: RSS %lld KiB, %d descriptors (%s)\n", w.rig.driver.pid(),
-        w.now() / 1000.0, rssBoot, ProcSample::fdCount(fdBoot), qPrintable(ProcSample::fdText(fdBoot)));
-    return true;
 }
 
 void Soak::sample()
@@ -214,9 +207,9 @@ void Soak::reportUsage()
     if (!warm)
         say("  note: the run ended before every fault had come once; RSS start is the start-up figure\n");
     const qint64 rss0 = warm ? faults.rssWarm : rssBoot;
-    QString warmRss = QStringLiteral("no warm-up");
-    if (warm)
-        warmRss = QStringLiteral("%1 KiB after warm-up (%2 s)").arg(rss0).arg(faults.warmAt / 1000.0, 0, 'f', 1);
+    const QString warmRss = warm ? QStringLiteral("%1 KiB after warm-up (%2 s)")
+                                       .arg(rss0).arg(faults.warmAt / 1000.0, 0, 'f', 1)
+                                 : QStringLiteral("no warm-up");
     verdict.check(rssEnd >= 0 && rssEnd <= rss0 + kRssBoundKb,
                   "RSS: %lld KiB at start-up, %s, %lld KiB at the end (%+lld KiB, bound +%lld), max %lld KiB", rssBoot,
                   qPrintable(warmRss), rssEnd, rssEnd - rss0, kRssBoundKb, rssMax);

@@ -15,7 +15,6 @@ public:
     int run();
 
 private:
-    bool start();
     void sample(); // the driver's RSS and CPU, the progress line
     void windDown();
     void finalChecks();

@@ -1,16 +1,12 @@
 #include "world.h"
 
 #include "rig/refcrc.h"
-#include "rig/say.h"
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace rig;
 
 namespace {
-
-const QByteArray kReady = "\nshield_ready\n\n";
 
 // A diagnostics summary line stands for the count it carries.
 long long occurrences(const QByteArray& line)
@@ -29,50 +25,28 @@ World::World(quint32 seed, bool verbose)
     clock.start();
     rig.driver.proc.onErrorLine = [this](const QByteArray& line) { stderrLine(line); };
     rig.log.keep = false; // minutes of log need not stay
-    rig.log.onDatagram = [this](const UdpReceiver::Datagram& d) { logDatagram(d.bytes); };
-    // As large as the audio listener's: a busy moment of ours loses no line.
-    const int size = 16 << 20;
-    if (::setsockopt(rig.log.socketFd(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        ::setsockopt(rig.log.socketFd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-}
-
-void World::note(const QString& what) const
-{
-    if (verbose)
-        say("  [%7.2f s] %s\n", now() / 1000.0, qPrintable(what));
+    rig.log.onDatagram = [this](const UdpReceiver::Datagram& d) { logLine(LogCollector::parse(d.bytes)); };
 }
 
 bool World::start()
 {
-    if (!audio.isReady() || !rig.log.isBound()) {
-        say("  FAIL  cannot bind UDP 20002/20004 (another driver running? use run-soak.sh)\n");
+    auto fail = [](const QString& why) {
+        say("  FAIL  %s\n", qPrintable(why));
         return false;
-    }
+    };
+    if (!audio.isReady() || !rig.log.isBound())
+        return fail("cannot bind UDP 20002/20004 (another driver running? use run-soak.sh)");
     peer = std::make_unique<SpiPeer>(dir.path() + "/spi");
     audio.newLife();
     rig.driver.setSpi(dir.path() + "/spi");
     rig.driver.redirect(STDOUT_FILENO, out.writeFd());
-    if (!rig.driver.start({"-ic", "102"})) {
-        say("  FAIL  cannot start %s\n", ZMA_DRIVER_PATH);
-        return false;
-    }
-    int from = 0;
-    for (uint8_t request : kIdentityRequests) {
-        const int at = rig.shield.waitFrame(frame(request), from, kStepMs);
-        if (at < 0) {
-            say("  FAIL  no identity request %02X from the driver\n", request);
-            return false;
-        }
-        from = at + 1;
-        rig.shield.send(identityAnswer(request, Identity()));
-    }
-    if (!waitUntil([&] { return (outText += out.readAvailable()).contains(kReady); }, kStepMs)
-        || !waitUntil([&] { return peer->count() > 0; }, kStepMs)) {
-        say("  FAIL  the driver did not get to shield_ready with the SPI peer answering\n");
-        return false;
-    }
-    outText.remove(0, outText.indexOf(kReady) + kReady.size());
-    rig.shield.pump();
+    if (!rig.driver.start({"-ic", "102"}))
+        return fail("cannot start " ZMA_DRIVER_PATH);
+    uint8_t missing = 0;
+    if (!rig.answerIdentity(Identity(), kStepMs, 0, &missing))
+        return fail(QString::asprintf("no identity request %02X from the driver", missing));
+    if (!rig.waitReady(out, outText, kStepMs) || !waitUntil([&] { return peer->count() > 0; }, kStepMs))
+        return fail("the driver did not get to shield_ready with the SPI peer answering");
     rig.shield.frames.clear();
     audio.begin();
     return true;
@@ -89,11 +63,6 @@ void World::pump()
         onPump();
     if (!fatal && !rig.driver.running())
         stall(QStringLiteral("%1 s: the driver exited (status %2)").arg(now() / 1000.0).arg(rig.driver.exitCode()));
-}
-
-bool World::sendLine(const QByteArray& bytes)
-{
-    return rig.shield.sendAll(bytes, [this] { audio.pump(); rig.log.pump(); }, kStepMs);
 }
 
 void World::pumpShield()
@@ -134,21 +103,15 @@ void World::pumpShield()
     }
 }
 
-void World::logDatagram(const QByteArray& d)
+void World::logLine(const LogCollector::Line& l)
 {
-    const int open = d.indexOf("] [");
-    const int close = d.indexOf("]: ", open + 3);
-    if (!d.startsWith("[Debug][") || open < 0 || close < 0 || !d.endsWith("\r\n"))
-        return;
-    const QByteArray source = d.mid(open + 3, close - open - 3);
-    const QByteArray message = d.mid(close + 3, d.size() - close - 5);
-    if (source == "main" && message.startsWith("Log lines lost: "))
-        logLost += message.mid(16).toLongLong();
-    errorCmd += source == "Controller" && message == "ERROR CMD";
-    if (source == "Controller" || source == "Console") {
+    if (l.source == "main" && l.message.startsWith("Log lines lost: "))
+        logLost += l.message.mid(16).toLongLong();
+    errorCmd += l.source == "Controller" && l.message == "ERROR CMD";
+    if (l.source == "Controller" || l.source == "Console") {
         if (recentLog.size() > 50000)
             recentLog.erase(recentLog.begin(), recentLog.begin() + 25000);
-        recentLog << message;
+        recentLog << l.message;
     }
 }
 
@@ -176,8 +139,8 @@ void World::pumpStdout()
     outText += out.readAvailable();
     for (int eol; (eol = outText.indexOf('\n')) >= 0; outText.remove(0, eol + 1)) {
         const QByteArray line = outText.left(eol);
-        if (!line.isEmpty() && line.count('~') == line.size())
-            continue; // the filler of a stdout pause
+        if (HeldPipe::isFiller(line))
+            continue; // of a stdout pause
         const bool ctl = line == "drop" || (line.startsWith("dial ") && line.endsWith(" 0"));
         (ctl ? gotCtl : gotCon) << line;
     }

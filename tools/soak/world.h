@@ -9,6 +9,7 @@
 
 #include "rig/heldpipe.h"
 #include "rig/rig.h"
+#include "rig/say.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -21,18 +22,18 @@ class World
 {
 public:
     World(quint32 seed, bool verbose);
-    ~World() { rig.driver.proc.onErrorLine = nullptr; } // a driver killed now must not reach gone counters
     qint64 now() const { return clock.elapsed(); }
     // A stall ends the run, but the wind-down and the last checks still wait.
     bool stopping() const { return fatal && !windingDown; }
     int uni(int lo, int hi) { return lo + int(rng.bounded(quint32(hi - lo + 1))); }
     bool chance(int percent) { return uni(1, 100) <= percent; }
-    void note(const QString& what) const; // with --verbose
+    void note(const QString& what) const { if (verbose) say("  [%7.2f s] %s\n", now() / 1000.0, qPrintable(what)); }
     void stall(const QString& what) { stalls << what; fatal = true; }
 
     bool start(); // the driver up, its identity answered, the SPI peer answering
     void pump();  // every peer once, then onPump
-    bool sendLine(const QByteArray& bytes); // to the driver's serial port, whole
+    // To the driver's serial port, whole.
+    bool sendLine(const QByteArray& b) { return rig.shield.sendAll(b, [this] { audio.pump(); rig.log.pump(); }, kStepMs); }
     void parent(const QByteArray& line) { rig.driver.writeRaw(line + '\n'); }
     void pumpStdout();
 
@@ -50,7 +51,9 @@ public:
     QRandomGenerator rng;
     QElapsedTimer clock;
     QTemporaryDir dir;
-    rig::Rig rig; // the shield's pty, the log on 20004, the driver
+    // The shield's pty, the log on 20004 (with the audio listener's large
+    // buffer: a busy moment of ours loses no line), the driver.
+    rig::Rig rig{16 << 20};
     std::unique_ptr<rig::SpiPeer> peer;
     rig::HeldPipe out; // the driver's stdout: a parent that may pause
     Audio audio{*this};
@@ -80,7 +83,7 @@ public:
 private:
     void pumpShield();
     void stderrLine(const QByteArray& line);
-    void logDatagram(const QByteArray& d);
+    void logLine(const rig::LogCollector::Line& l);
     QByteArray barrierEcho;
     bool barrierSeen = false;
     int barriers = 0;

@@ -9,8 +9,7 @@ using namespace rig;
 
 bool lineFlood(double seconds)
 {
-    say("line-flood: %.0f s of ignored frames (22) at the line rate of 115200 8N1\n", seconds);
-    Scenario s("line-flood");
+    Scenario s("line-flood", QString::asprintf("%.0f s of ignored frames (22) at the line rate of 115200 8N1", seconds));
     if (!s.start())
         return s.end(false);
     const QByteArray idle = frame(OPEN_1_FREE_DONE), dial12 = dialFrame(12), drop = frame(DROP, QByteArray(), true);
@@ -81,14 +80,12 @@ bool lineFlood(double seconds)
     r.check(dial13Seen >= 0 && dial13Seen - dial13Sent <= 100, "'dial 13' after the flood: %s (bound 100 ms)",
             qPrintable(latency(dial13Sent, dial13Seen)));
     r.check(rate >= 60, "audio during the flood: %.1f datagrams/s (bound >= 60)", rate);
-    s.finish(pump);
-    return s.end();
+    return s.finish(pump);
 }
 
 bool junkFlood(double seconds)
 {
-    say("junk-flood: %.0f s of random bytes, as fast as the pty takes them\n", seconds);
-    Scenario s("junk-flood");
+    Scenario s("junk-flood", QString::asprintf("%.0f s of random bytes, as fast as the pty takes them", seconds));
     if (!s.start())
         return s.end(false);
     constexpr int kChunk = 4096, kPool = 1 << 20;
@@ -127,14 +124,13 @@ bool junkFlood(double seconds)
     s.bounds.check(s.rssPeak - s.rssStart <= 4096, "RSS peak - start: %+lld KiB (bound +4096)", s.rssPeak - s.rssStart);
     s.bounds.check(seen >= 0 && seen - sent <= 200, "'dial 77' after the junk stopped: %s (bound 200 ms)",
                    qPrintable(latency(sent, seen)));
-    s.finish(s.pump);
-    return s.end();
+    return s.finish(s.pump);
 }
 
 bool commandFlood(qint64 count)
 {
-    say("command-flood: %lld lines 'open 1' on stdin as fast as the pipe takes them, shield silent\n", count);
-    Scenario s("command-flood");
+    Scenario s("command-flood",
+               QString::asprintf("%lld lines 'open 1' on stdin as fast as the pipe takes them, shield silent", count));
     if (!s.start())
         return s.end(false);
     constexpr int kLinesPerChunk = 8192;
@@ -166,15 +162,11 @@ bool commandFlood(qint64 count)
     s.rssSample();
     say("  %s %lld of %lld bytes in %.1f s (%.1f MiB/s)\n", stuck ? "stopped: the driver took" : "written:",
         lastTaken, count * 7, writtenAt / 1000.0, lastTaken / 1048576.0 / std::max<qint64>(writtenAt, 1) * 1000.0);
-    if (!stuck)
-        in.write("7 102\n");
-    const bool answer = !stuck && waitUntil([&] { return s.said("#Intercom 102 supported indexes"); }, 30000, s.pump);
-    const qint64 answered = answer ? t.elapsed() : -1;
+    const qint64 answered = !stuck && s.ask102(30000) ? t.elapsed() : -1;
     s.rssSample();
     s.rssPrint();
     s.bounds.check(s.rssPeak - s.rssStart <= 4096, "RSS peak - start: %+lld KiB (bound +4096)", s.rssPeak - s.rssStart);
     s.bounds.check(answered >= 0, "answer to '7 102' after the flood was written: %s (bound 30 s)",
                    qPrintable(latency(writtenAt, answered)));
-    s.finish(s.pump);
-    return s.end();
+    return s.finish(s.pump);
 }

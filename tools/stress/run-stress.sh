@@ -14,11 +14,9 @@ USAGE
 
 build=./build
 if [ $# -gt 0 ] && [ -d "$1" ]; then
-  build=$1
-  shift
+  build=$1; shift
 elif [ $# -gt 0 ] && [ "${1#*/}" != "$1" ]; then
-  echo "run-stress: no build directory $1" >&2
-  exit 1
+  echo "run-stress: no build directory $1" >&2; exit 1
 fi
 case "${1:-}" in
   -h|--help) usage; exit 0 ;;

@@ -5,13 +5,6 @@
 
 using namespace rig;
 
-int Scenario::count(qint64 from, qint64 to)
-{
-    audio.pump();
-    return int(std::count_if(audio.datagrams.cbegin(), audio.datagrams.cend(),
-                             [&](const UdpReceiver::Datagram& d) { return d.atMs >= from && d.atMs < to; }));
-}
-
 int Scenario::worstSecond(qint64 from, qint64 to)
 {
     int worst = INT_MAX;
@@ -22,14 +15,11 @@ int Scenario::worstSecond(qint64 from, qint64 to)
 
 bool Scenario::start(const char* hint, const std::function<bool()>& startDriver)
 {
-    if (!audio.isBound() || !rig.log.isBound()) {
-        say("  FAIL  cannot bind UDP 20002/20004 (%s)\n", hint);
-        return false;
-    }
-    if (!(startDriver ? startDriver() : rig.start())) {
-        say("  FAIL  driver did not reach shield_ready\n");
-        return false;
-    }
+    const auto fail = [](const QByteArray& why) { say("  FAIL  " + why); return false; };
+    if (!audio.isBound() || !rig.log.isBound())
+        return fail("cannot bind UDP 20002/20004 (" + QByteArray(hint) + ")");
+    if (!(startDriver ? startDriver() : rig.start()))
+        return fail("driver did not reach shield_ready");
     stdoutFrom = std::max(0, int(rig.driver.stdoutBytes().size()) - 1);
     return true;
 }
@@ -59,13 +49,10 @@ qint64 Scenario::rssSample()
     return rssLast;
 }
 
-void Scenario::finish(const std::function<void()>& pumpWhileWaiting)
+void Scenario::endDriver(const std::function<void()>& pumpWhileWaiting)
 {
     rig.driver.closeStdin();
-    if (rig.driver.waitExit(5000, pumpWhileWaiting))
-        say("  driver exited with status %d after end of input\n", rig.driver.exitCode());
-    else
-        say("  driver still running 5 s after end of input (killed)\n");
+    say("  driver %s\n", qPrintable(rig.driver.endOfInput(rig.driver.waitExit(5000, pumpWhileWaiting))));
 }
 
 bool Scenario::end(bool ok)

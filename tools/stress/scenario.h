@@ -13,16 +13,15 @@
 class Scenario
 {
 public:
-    explicit Scenario(const char* scenarioName) : name(scenarioName) {}
+    // Says "name: what" first.
+    Scenario(const char* scenarioName, const QString& what) : name(scenarioName) { say("%s: %s\n", name, qPrintable(what)); }
 
-    // Audio from the driver on 20002. now() counts from just after the
-    // receiver's clock started, the clock of the datagrams' atMs.
+    // Audio from the driver on 20002; now() on the clock of its datagrams.
     rig::UdpReceiver audio{20002};
-    const qint64 zeroNs = rig::monotonicNs();
     rig::Rig rig;
     rig::Verdict bounds{"ok"};
-    qint64 now() const { return (rig::monotonicNs() - zeroNs) / rig::kMs; }
-    int count(qint64 from, qint64 to); // audio datagrams in [from, to)
+    qint64 now() const { return audio.nowMs(); }
+    int count(qint64 from, qint64 to) { return audio.count(from, to); } // audio datagrams in [from, to)
     double rate(qint64 from, qint64 to) { return to > from ? count(from, to) * 1000.0 / double(to - from) : 0; }
     int worstSecond(qint64 from, qint64 to); // fewest in a whole second of the span; -1 if none fits
 
@@ -31,6 +30,12 @@ public:
     bool start(const char* hint = "another driver running? use run-stress.sh",
                const std::function<bool()>& startDriver = {});
     bool said(const QByteArray& line) { return rig.driver.stdoutBytes().indexOf("\n" + line, stdoutFrom) >= 0; }
+    // Asks the console for intercom 102's indexes; true once it answered.
+    bool ask102(int timeoutMs)
+    {
+        rig.driver.proc.write("7 102\n");
+        return rig::waitUntil([&] { return said("#Intercom 102 supported indexes"); }, timeoutMs, pump);
+    }
     // Reads the shield (its frames dropped), the audio, the RSS; for the waits too.
     const std::function<void()> pump = [this] { pumpOnce(); };
 
@@ -40,8 +45,9 @@ public:
     void rssPrint() const { say("  RSS: %lld KiB at start, peak %lld KiB, last %lld KiB\n", rssStart, rssPeak, rssLast); }
     qint64 rssStart = -1, rssPeak = -1, rssLast = -1;
 
-    void finish(const std::function<void()>& pumpWhileWaiting); // by end of input, the normal way
+    void endDriver(const std::function<void()>& pumpWhileWaiting); // by end of input, the normal way
     bool end(bool ok = true); // "name: PASS" when ok and every bound held, else FAIL
+    bool finish(const std::function<void()>& pumpWhileWaiting) { endDriver(pumpWhileWaiting); return end(); }
 
 private:
     void pumpOnce();

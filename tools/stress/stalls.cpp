@@ -3,31 +3,24 @@
 #include "scenario.h"
 
 #include "rig/heldpipe.h"
+#include "rig/udpsender.h"
 
 #include <QCoreApplication>
 #include <QVector>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace rig;
 
 bool stdoutStall(double seconds)
 {
-    say("stdout-stall: the parent stops reading stdout for %.0f s while calls ring\n", seconds);
-    Scenario s("stdout-stall");
+    Scenario s("stdout-stall", QString::asprintf("the parent stops reading stdout for %.0f s while calls ring", seconds));
     HeldPipe fifo;
     Rig& rig = s.rig;
     // QProcess would read a pipe of its own whenever the event loop runs.
     rig.driver.redirect(STDOUT_FILENO, fifo.writeFd());
     QByteArray text;
-    if (!s.start("use run-stress.sh", [&] {
-            return rig.driver.start() && rig.answerIdentity(Identity()) && waitUntil([&] {
-                text += fifo.readAvailable();
-                return text.contains("\nshield_ready\n\n");
-            }, kWait);
-        }))
+    auto up = [&] { return rig.driver.start() && rig.answerIdentity(Identity()) && rig.waitReady(fifo, text); };
+    if (!s.start("use run-stress.sh", up))
         return s.end(false);
     text.clear();
     say("  stdout pipe filled with %lld bytes of filler; now not read\n", qint64(fifo.fill().size()));
@@ -79,7 +72,7 @@ bool stdoutStall(double seconds)
     int filler = 0, broken = lines.takeLast().isEmpty() ? 0 : 1, matched = 0, e = 0;
     bool inOrder = true;
     for (const QByteArray& l : lines) {
-        if (!l.isEmpty() && l.count('~') == l.size()) {
+        if (HeldPipe::isFiller(l)) {
             ++filler;
             continue;
         }
@@ -128,14 +121,12 @@ bool stdoutStall(double seconds)
     r.check(broken == 0 && inOrder && newestIn, "status lines whole and in order, newest ('%s') included: %s",
             newest.constData(), newestIn ? "included" : "missing");
     r.check(burst <= 25, "audio in the first 200 ms after resuming: %d datagrams (bound 25, twice the normal 12.5)", burst);
-    s.finish([&] { fifo.readAvailable(); pump(); });
-    return s.end();
+    return s.finish([&] { fifo.readAvailable(); pump(); });
 }
 
 bool stderrStall(qint64 count)
 {
-    say("stderr-stall: stderr not read, %lld datagrams of 6000 bytes to 127.0.0.1:20003\n", count);
-    Scenario s("stderr-stall");
+    Scenario s("stderr-stall", QString::asprintf("stderr not read, %lld datagrams of 6000 bytes to 127.0.0.1:20003", count));
     HeldPipe fifo;
     s.rig.driver.redirect(STDERR_FILENO, fifo.writeFd());
     if (!s.start())
@@ -148,19 +139,15 @@ bool stderrStall(qint64 count)
     const qint64 t0 = s.now();
 
     const qint64 drops0 = UdpReceiver::portDrops(20003);
-    const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in to{AF_INET, htons(20003), {htonl(INADDR_LOOPBACK)}, {}};
-    const auto* dest = reinterpret_cast<const sockaddr*>(&to);
+    const UdpSender parent;
     const QByteArray big(6000, '\0');
     qint64 sent = 0, failed = 0;
-    while (sock >= 0 && sent + failed < count) {
+    while (parent.isOpen() && sent + failed < count) {
         for (int i = 0; i < 200 && sent + failed < count; ++i)
-            ++(::sendto(sock, big.constData(), size_t(big.size()), 0, dest, sizeof(to)) == big.size() ? sent : failed);
+            ++(parent.send(big) ? sent : failed);
         s.pump();
         QCoreApplication::processEvents();
     }
-    if (sock >= 0)
-        ::close(sock);
     const qint64 t1 = s.now();
     // A short burst leaves too few datagrams for a rate: count one second at least.
     const qint64 during = std::max(t1, t0 + 1000), after = during + 2000;
@@ -168,9 +155,7 @@ bool stderrStall(qint64 count)
 
     const qint64 drops = UdpReceiver::portDrops(20003) - drops0;
     const qint64 asked = s.now();
-    s.rig.driver.proc.write("7 102\n");
-    const qint64 answered =
-        waitUntil([&] { return s.said("#Intercom 102 supported indexes"); }, 10000, s.pump) ? s.now() : -1;
+    const qint64 answered = s.ask102(10000) ? s.now() : -1;
     const double rDuring = s.rate(t0, during), rAfter = s.rate(during, after);
     say("  sent %lld datagrams (%lld failed) in %.2f s; audio before: %.1f/s, during%s: %.1f/s, the 2 s after: %.1f/s\n",
         sent, failed, (t1 - t0) / 1000.0, s.rate(b0, t0), t1 - t0 < 1000 ? " (first second)" : "", rDuring, rAfter);
@@ -182,7 +167,7 @@ bool stderrStall(qint64 count)
     r.check(answered >= 0 && answered - asked <= 1000, "answer to '7 102': %s (bound 1000 ms)",
             qPrintable(latency(asked, answered)));
     qint64 waiting = 0;
-    s.finish([&] { waiting += fifo.readAvailable().size(); s.pump(); });
+    s.endDriver([&] { waiting += fifo.readAvailable().size(); s.pump(); });
     say("  stderr bytes the driver wrote after the fill, read at the end: %lld\n", waiting - filled);
     return s.end();
 }

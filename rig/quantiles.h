@@ -1,0 +1,25 @@
+#ifndef RIG_QUANTILES_H
+#define RIG_QUANTILES_H
+
+// How a set of samples (delays, gaps) spreads: its median, 99th percentile
+// and maximum.
+
+#include <vector>
+
+namespace rig {
+
+struct Quantiles {
+    int n = 0;
+    double p50 = 0, p99 = 0, max = 0; // 0 when there are no samples
+
+    static Quantiles of(const std::vector<double>& v)
+    {
+        return {int(v.size()), percentile(v, 50), percentile(v, 99), percentile(v, 100)};
+    }
+    // Nearest-rank percentile (p in 0..100) of values; 0 when there are none.
+    static double percentile(std::vector<double> values, double p);
+};
+
+} // namespace rig
+
+#endif
