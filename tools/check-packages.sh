@@ -28,12 +28,20 @@ for d in "${debs[@]}"; do
   [ -f "$d" ] || fail "no $d"
 done
 
+x=$(mktemp -d)
+trap 'rm -rf "$x"' EXIT
+
 # lintian: no errors, no hardening tag even among the informational ones
-# (warnings are shown).
+# (warnings are shown). These packages are not uploaded to Debian, so no
+# bug is closed by the first changelog entry. lintian keeps caches in
+# TMPDIR: under $x, they go with the rest; as root it says so on stderr.
 for d in "${debs[@]}"; do
-  tags=$(lintian --fail-on error --display-info --no-tag-display-limit "$d") || { echo "$tags"; fail "lintian reports errors on $d"; }
+  tags=$(TMPDIR=$x lintian --fail-on error --display-info --tag-display-limit 0 \
+           --suppress-tags initial-upload-closes-no-bugs "$d" 2>"$x/lintian.err") \
+    || { echo "$tags"; cat "$x/lintian.err"; fail "lintian reports errors on $d"; }
   ! grep -q hardening <<<"$tags" || { echo "$tags"; fail "lintian reports hardening tags on $d"; }
   grep -v '^I: ' <<<"$tags" || true
+  grep -v 'running with root privileges' "$x/lintian.err" || true
 done
 say "lintian: no errors and no hardening tags on ${#debs[@]} packages"
 
@@ -43,8 +51,6 @@ arm_driver=${debs[2]}
 if dpkg-deb --contents "$arm_driver" | grep -q 'libzq-board'; then
   fail "$arm_driver holds a board library"
 fi
-x=$(mktemp -d)
-trap 'rm -rf "$x"' EXIT
 dpkg-deb -x "$arm_driver" "$x/arm"
 dyn=$(readelf -d "$x/arm/usr/bin/zma-driver")
 grep -q 'NEEDED.*\[libzq-board-korvel-2023.so.1\]' <<<"$dyn" || fail "arm64 zma-driver does not need the board library"
