@@ -8,17 +8,9 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-namespace {
-
-void usage(const char* form)
-{
-    printError(QStringLiteral("usage: %1").arg(QLatin1String(form)));
-}
-
-} // namespace
-
 void ControlCommands::run(const QString& rawLine)
 {
+    auto usage = [](const char* form) { printError(QStringLiteral("usage: %1").arg(QLatin1String(form))); };
     const QString line = rawLine.trimmed();
     if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
         return;

@@ -8,10 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-ControlInput::ControlInput(bool stay, QObject* parent) : QObject(parent), stay(stay)
-{
-}
-
 void ControlInput::start()
 {
     note = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -24,20 +20,19 @@ void ControlInput::readInput()
     const ssize_t n = ::read(STDIN_FILENO, buf, sizeof(buf));
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
         return;
-    if (n > 0) {
+    if (n > 0)
         pending.append(buf, static_cast<int>(n));
-        int nl;
-        while ((nl = pending.indexOf('\n')) >= 0) {
-            const QByteArray bytes = pending.left(nl);
-            pending.remove(0, nl + 1);
-            line(bytes);
-        }
+    else if (!pending.isEmpty())
+        pending.append('\n'); // the end closes a last line without one
+    int nl;
+    while ((nl = pending.indexOf('\n')) >= 0) {
+        const QByteArray bytes = pending.left(nl);
+        pending.remove(0, nl + 1);
+        if (onLine)
+            onLine(QString::fromUtf8(bytes));
+    }
+    if (n > 0)
         return;
-    }
-    if (!pending.isEmpty()) {
-        line(pending);
-        pending.clear();
-    }
     if (!stay) {
         QCoreApplication::quit();
         return;
@@ -56,10 +51,4 @@ void ControlInput::readInput()
             start();
         }
     }
-}
-
-void ControlInput::line(const QByteArray& bytes)
-{
-    if (onLine)
-        onLine(QString::fromUtf8(bytes));
 }

@@ -4,9 +4,7 @@
 // Standard input as lines. At its end the application quits, unless
 // stay: then a FIFO waits for its next writer, anything else is left be.
 
-#include <QByteArray>
 #include <QObject>
-#include <QString>
 
 #include <functional>
 
@@ -15,7 +13,7 @@ class QSocketNotifier;
 class ControlInput : public QObject
 {
 public:
-    explicit ControlInput(bool stay, QObject* parent = nullptr);
+    explicit ControlInput(bool stay, QObject* parent = nullptr) : QObject(parent), stay(stay) {}
 
     void start();
 
@@ -24,7 +22,6 @@ public:
 
 private:
     void readInput();
-    void line(const QByteArray& bytes);
 
     bool stay;
     QSocketNotifier* note = nullptr;

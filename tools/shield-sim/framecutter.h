@@ -6,9 +6,6 @@
 
 #include "commands/receivestream.h"
 
-#include <QByteArray>
-#include <QList>
-
 class FrameCutter
 {
 public:

@@ -55,9 +55,8 @@ void onSignal(int)
 {
     const int saved = errno;
     const char c = 1;
-    if (::write(signalPipe[1], &c, 1) < 0) {
-        // Pipe full: a quit is pending already.
-    }
+    // Pipe full: a quit is pending already.
+    (void)!::write(signalPipe[1], &c, 1);
     errno = saved;
 }
 
@@ -78,7 +77,7 @@ void catchSignal(int sig, bool keepIgnored)
 // The shield's side comes from the recording: no answers, no commands.
 int runReplay(const Options& opts, rig::ShieldPty& serial)
 {
-    Replay replay(&serial, {opts.speed, opts.toleranceMs});
+    Replay replay(&serial, opts);
     QString error;
     if (!replay.load(opts.replay, &error)) {
         printError(error);

@@ -3,7 +3,6 @@
 
 // The simulator's command line: the values, their defaults, and --help.
 
-#include <QString>
 #include <QStringList>
 
 struct Options {

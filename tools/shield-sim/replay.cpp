@@ -1,5 +1,6 @@
 #include "replay.h"
 
+#include "options.h"
 #include "simio.h"
 
 #include "commands/commandtesk.h"
@@ -27,8 +28,8 @@ QByteArray ms(qint64 at)
 }
 }
 
-Replay::Replay(rig::ShieldPty* line, const Settings& settings, QObject* parent)
-    : QObject(parent), line(line), settings(settings)
+Replay::Replay(rig::ShieldPty* line, const Options& opts, QObject* parent)
+    : QObject(parent), line(line), opts(opts)
 {
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
@@ -93,12 +94,12 @@ bool Replay::load(const QString& path, QString* error)
     }
     origin = writesAt.first().time;
     auto offset = [this](double time) {
-        return qMax<qint64>(0, qRound64((time - origin) * 1000.0 / settings.speed));
+        return qMax<qint64>(0, qRound64((time - origin) * 1000.0 / opts.speed));
     };
     for (const Recorded& w : writesAt)
         expected.append({offset(w.time), w.bytes});
     for (const Recorded& r : readsAt) {
-        const qint64 gap = r.after < 0 ? 0 : qRound64((r.time - writesAt.at(r.after).time) * 1000.0 / settings.speed);
+        const qint64 gap = r.after < 0 ? 0 : qRound64((r.time - writesAt.at(r.after).time) * 1000.0 / opts.speed);
         reads.append({offset(r.time), r.bytes, r.after, gap});
     }
     qint64 lastEvent = expected.last().atMs;
@@ -106,7 +107,7 @@ bool Replay::load(const QString& path, QString* error)
         lastEvent = qMax(lastEvent, reads.last().atMs);
     // Up to the end of the recording: a repeat after the last exchange
     // counts too.
-    endMs = qMax(lastEvent + settings.toleranceMs, offset(lastTime));
+    endMs = qMax(lastEvent + opts.toleranceMs, offset(lastTime));
     return true;
 }
 
@@ -165,7 +166,7 @@ void Replay::settle(int index, qint64 cameAtMs)
 
 void Replay::driverFrame(const QByteArray& frame, qint64 at)
 {
-    const int tol = settings.toleranceMs;
+    const int tol = opts.toleranceMs;
     if (nextExpected >= expected.size()) {
         ++summary.extra;
         differ("the driver wrote " + describe(frame) + " at " + ms(at) + ", after the last recorded frame");
@@ -219,10 +220,10 @@ void Replay::step()
     if (!running || done)
         return;
     const qint64 at = now();
-    while (nextExpected < expected.size() && expected.at(nextExpected).atMs + settings.toleranceMs < at) {
+    while (nextExpected < expected.size() && expected.at(nextExpected).atMs + opts.toleranceMs < at) {
         const Expected& head = expected.at(nextExpected);
         differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
-               + ms(head.atMs) + ", nothing came within " + QByteArray::number(settings.toleranceMs) + " ms");
+               + ms(head.atMs) + ", nothing came within " + QByteArray::number(opts.toleranceMs) + " ms");
         ++summary.missing;
         settle(nextExpected++, -1);
     }
@@ -254,7 +255,7 @@ void Replay::schedule()
             next = qMin(next, due);
     }
     if (nextExpected < expected.size())
-        next = qMin(next, expected.at(nextExpected).atMs + settings.toleranceMs + 1);
+        next = qMin(next, expected.at(nextExpected).atMs + opts.toleranceMs + 1);
     timer.start(static_cast<int>(qBound<qint64>(0, next - now(), 24 * 3600 * 1000)));
 }
 

@@ -3,13 +3,11 @@
 
 #include "commands/receivestream.h"
 
-#include <QByteArray>
 #include <QElapsedTimer>
-#include <QList>
-#include <QObject>
-#include <QString>
 #include <QTimer>
 #include <functional>
+
+struct Options;
 
 namespace rig {
 class ShieldPty;
@@ -25,11 +23,6 @@ class ShieldPty;
 class Replay : public QObject
 {
 public:
-    struct Settings {
-        double speed = 1.0;
-        int toleranceMs = 250;
-    };
-
     struct Summary {
         int expected = 0;
         int matched = 0;
@@ -41,7 +34,8 @@ public:
         bool passed() const { return missing == 0 && extra == 0 && mistimed == 0 && junkBytes == 0; }
     };
 
-    Replay(rig::ShieldPty* line, const Settings& settings, QObject* parent = nullptr);
+    // Plays at --speed; a frame may be --tolerance ms off its time.
+    Replay(rig::ShieldPty* line, const Options& opts, QObject* parent = nullptr);
 
     // Reads the "Uart READ" and "Uart WRITE" lines of a saved log.
     bool load(const QString& path, QString* error);
@@ -82,7 +76,7 @@ private:
     qint64 now() const { return clock.elapsed(); }
 
     rig::ShieldPty* line;
-    Settings settings;
+    const Options& opts;
     QList<Chunk> reads;
     QList<Expected> expected;
     double origin = 0;

@@ -77,11 +77,6 @@ void Shield::hangup()
     setState(Idle);
 }
 
-void Shield::sendRaw(const QByteArray& bytes)
-{
-    tx.send(bytes, "raw", 0);
-}
-
 void Shield::setState(State s)
 {
     if (s == state)

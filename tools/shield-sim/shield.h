@@ -17,8 +17,6 @@
 #include "framecutter.h"
 #include "txqueue.h"
 
-#include <QByteArray>
-#include <QObject>
 #include <QTimer>
 
 #include <cstdint>
@@ -50,7 +48,7 @@ public:
     // CMD_DROP to the driver; the call ends.
     void hangup();
     // Bytes as given, after whatever is queued, on a "tx HEX raw" line.
-    void sendRaw(const QByteArray& bytes);
+    void sendRaw(const QByteArray& bytes) { tx.send(bytes, "raw", 0); }
     // Silent: no answers; frames are still shown and rings still dial.
     void setSilent(bool on) { silent = on; }
 

@@ -9,13 +9,6 @@
 #include <cstdio>
 #include <cstring>
 
-void printLine(const QByteArray& line)
-{
-    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    fputc('\n', stdout);
-    fflush(stdout);
-}
-
 void printError(const QString& text)
 {
     fprintf(stderr, "shield-sim: %s\n", text.toLocal8Bit().constData());
@@ -52,11 +45,8 @@ QByteArray codeName(uint8_t cmd)
 bool parseNumber(const QString& text, qint64 min, qint64 max, qint64* value)
 {
     bool ok = false;
-    qint64 v = 0;
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        v = text.mid(2).toLongLong(&ok, 16);
-    else
-        v = text.toLongLong(&ok, 10);
+    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const qint64 v = hex ? text.mid(2).toLongLong(&ok, 16) : text.toLongLong(&ok, 10);
     if (!ok || v < min || v > max)
         return false;
     *value = v;

@@ -4,7 +4,8 @@
 // Shared by the whole simulator: its output lines, the way it
 // writes bytes and numbers, the rate of the audio line.
 
-#include <QByteArray>
+#include "rig/say.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 constexpr int kSampleRate = 16000;
 
 // One event line on standard output, flushed at once.
-void printLine(const QByteArray& line);
+inline void printLine(const QByteArray& line) { say(line); }
 // "shield-sim: TEXT" on standard error.
 void printError(const QString& text);
 // The same from another thread: the main thread prints them, in order, so

@@ -5,10 +5,7 @@
 // time but never before what was queued earlier, and prints its tx line as
 // it goes.
 
-#include <QByteArray>
 #include <QElapsedTimer>
-#include <QList>
-#include <QObject>
 #include <QTimer>
 
 namespace rig {

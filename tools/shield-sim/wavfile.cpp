@@ -9,7 +9,7 @@ QByteArray WavFile::header(quint32 dataBytes)
 {
     QByteArray h;
     auto u16 = [&h](quint16 v) { char b[2]; qToLittleEndian<quint16>(v, b); h.append(b, 2); };
-    auto u32 = [&h](quint32 v) { char b[4]; qToLittleEndian<quint32>(v, b); h.append(b, 4); };
+    auto u32 = [&h](quint32 v) { h.append(le32(v)); };
     h.append("RIFF");
     u32(36 + dataBytes);
     h.append("WAVEfmt ");
@@ -40,7 +40,6 @@ bool WavFile::load(const QString& name, QVector<qint16>* samples, QString* error
     }
     bool haveFmt = false;
     QByteArray data;
-    bool haveData = false;
     qint64 pos = 12;
     while (pos + 8 <= all.size()) {
         const QByteArray id = all.mid(static_cast<int>(pos), 4);
@@ -59,17 +58,14 @@ bool WavFile::load(const QString& name, QVector<qint16>* samples, QString* error
             haveFmt = true;
         } else if (id == "data") {
             data = all.mid(static_cast<int>(body), static_cast<int>(qMin<qint64>(len, all.size() - body)));
-            haveData = true;
         }
         pos = body + len + (len & 1);
     }
-    if (!haveFmt || !haveData || data.size() < 2) {
+    if (!haveFmt || data.size() < 2) {
         *error = QStringLiteral("%1: no PCM samples found").arg(name);
         return false;
     }
     samples->resize(data.size() / 2);
-    const auto* d = reinterpret_cast<const uchar*>(data.constData());
-    for (int i = 0; i < samples->size(); ++i)
-        (*samples)[i] = qFromLittleEndian<qint16>(d + 2 * i);
+    qFromLittleEndian<qint16>(data.constData(), samples->size(), samples->data());
     return true;
 }

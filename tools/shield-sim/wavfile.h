@@ -3,7 +3,6 @@
 
 // WAV files of the audio line's format: 16 kHz, 16-bit signed LE, mono.
 
-#include <QByteArray>
 #include <QString>
 #include <QVector>
 

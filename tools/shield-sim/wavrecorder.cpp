@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 

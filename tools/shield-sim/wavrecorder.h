@@ -4,7 +4,6 @@
 // Keeps what the driver sends on the audio line as a WAV file (--record).
 // Used by the audio thread; errors after open() go to the main thread.
 
-#include <QByteArray>
 #include <QString>
 
 class WavRecorder
@@ -13,7 +12,6 @@ public:
     // Creates the file with an empty WAV header. A header that could not be
     // written leaves the file open: close() still finishes it.
     bool open(const QString& path, QString* error);
-    bool isOpen() const { return fd >= 0; }
     void append(const QByteArray& bytes);
     // Completes the sizes and closes; nothing if not open.
     void close();
