@@ -16,6 +16,15 @@
 #include <csignal>
 #include <cstdio>
 
+namespace {
+// Says why the arguments or the session are refused; the exit status for it.
+int refuse(const QString& why)
+{
+    fprintf(stderr, "replay-session: %s\n", qPrintable(why));
+    return 2;
+}
+}
+
 int main(int argc, char** argv)
 {
     ::signal(SIGPIPE, SIG_IGN);
@@ -52,10 +61,9 @@ int main(int argc, char** argv)
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 1) {
-        fprintf(stderr, "replay-session: one SESSION expected (--help)\n");
-        return 2;
-    }
+    if (args.size() != 1)
+        return refuse("one SESSION expected (--help)");
+    QString error;
     int code = 1;
     // Queued: a failure may come before the event loop runs.
     auto done = [&code](int c) {
@@ -64,11 +72,9 @@ int main(int argc, char** argv)
     };
 
     if (parser.isSet(record)) {
-        if (parser.isSet(emulator)) {
-            // The recorder runs its programs directly: refused rather than ignored.
-            fprintf(stderr, "replay-session: --emulator is for replays, not --record\n");
-            return 2;
-        }
+        // The recorder runs its programs directly: refused rather than ignored.
+        if (parser.isSet(emulator))
+            return refuse("--emulator is for replays, not --record");
         SessionRecorder::Settings s;
         s.scriptPath = parser.value(record);
         s.outPath = args.first();
@@ -77,11 +83,8 @@ int main(int argc, char** argv)
         s.zmaLogPath = parser.value(zmaLog);
         s.verbose = parser.isSet(verbose);
         SessionRecorder recorder(s);
-        QString error;
-        if (!recorder.load(&error)) {
-            fprintf(stderr, "replay-session: %s\n", qPrintable(error));
-            return 2;
-        }
+        if (!recorder.load(&error))
+            return refuse(error);
         recorder.onFinished = done;
         recorder.start();
         app.exec();
@@ -98,25 +101,18 @@ int main(int argc, char** argv)
     s.speed = parser.value(speed).toDouble(&speedOk);
     s.toleranceMs = parser.value(tolerance).toInt(&toleranceOk);
     s.verbose = parser.isSet(verbose);
-    if (!speedOk || !(s.speed > 0 && s.speed <= 1000) || !toleranceOk || s.toleranceMs < 0) {
-        fprintf(stderr, "replay-session: --speed takes a number above 0 up to 1000, --tolerance milliseconds\n");
-        return 2;
-    }
+    if (!speedOk || !(s.speed > 0 && s.speed <= 1000) || !toleranceOk || s.toleranceMs < 0)
+        return refuse("--speed takes a number above 0 up to 1000, --tolerance milliseconds");
     Session session;
-    QString error;
-    if (!session.load(s.sessionPath, &error)) {
-        fprintf(stderr, "replay-session: %s\n", qPrintable(error));
-        return 2;
-    }
+    if (!session.load(s.sessionPath, &error))
+        return refuse(error);
     // A line the parent never gave would leave out nothing and pass.
     QStringList leftOut;
     for (const QString& line : parser.values(leaveOut)) {
         if (!session.leaveOut(line.toUtf8())) {
             const QString why = leftOut.contains(line) ? QStringLiteral("%1 has no more of that line of the parent's")
                                                        : QStringLiteral("the parent gave no such line in %1");
-            fprintf(stderr, "replay-session: --leave-out \"%s\": %s\n", qPrintable(line),
-                    qPrintable(why.arg(s.sessionPath)));
-            return 2;
+            return refuse(QStringLiteral("--leave-out \"%1\": %2").arg(line, why.arg(s.sessionPath)));
         }
         leftOut.append(line);
         say("replay-session: leaving out the parent's line \"" + line.toUtf8() + "\"");

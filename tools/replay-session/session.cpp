@@ -1,7 +1,5 @@
 #include "session.h"
 
-#include "log/logline.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -35,7 +33,7 @@ bool Session::load(const QString& path, QString* error)
             return false;
         }
         if (saved.isParentLine())
-            parentLines.append({saved.time, saved.parentLine()});
+            parentLines.append(saved);
     }
     // What zma-log --save keeps of a board: the driver's log alone. Replayed,
     // the driver would miss every line the parent gave it and differ at the
@@ -52,7 +50,7 @@ bool Session::load(const QString& path, QString* error)
 bool Session::leaveOut(const QByteArray& text)
 {
     for (int i = 0; i < parentLines.size(); ++i) {
-        if (parentLines.at(i).text == text) {
+        if (parentLines.at(i).parentLine() == text) {
             parentLines.removeAt(i);
             return true;
         }

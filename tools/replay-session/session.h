@@ -1,6 +1,8 @@
 #ifndef SESSION_H
 #define SESSION_H
 
+#include "log/logline.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcessEnvironment>
@@ -12,11 +14,6 @@
 class Session
 {
 public:
-    struct ParentLine {
-        double time; // seconds since the epoch, as recorded
-        QByteArray text;
-    };
-
     // Refuses what is no session: a plain log, or a log saved live with
     // nothing of the parent's beside it.
     bool load(const QString& path, QString* error);
@@ -28,7 +25,7 @@ public:
     static QProcessEnvironment driverEnvironment(const QByteArray& port);
 
     QStringList driverArgs;
-    QList<ParentLine> parentLines;
+    QList<SavedLine> parentLines; // as saved: seconds since the epoch, "> LINE"
 };
 
 #endif

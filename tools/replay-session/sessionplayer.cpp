@@ -1,19 +1,12 @@
 #include "sessionplayer.h"
+#include "rig/runenv.h"
 #include "rig/say.h"
 
-#include <QElapsedTimer>
 #include <cstdio>
 
 namespace {
 // A replay longer than this has hung somewhere.
 constexpr int kGuardMs = 120000;
-
-qint64 monotonicMs()
-{
-    QElapsedTimer now;
-    now.start();
-    return now.msecsSinceReference();
-}
 }
 
 SessionPlayer::SessionPlayer(const Session& session, const Settings& settings, QObject* parent)
@@ -56,8 +49,8 @@ void SessionPlayer::simLine(const QByteArray& line)
     if (line.startsWith("serial ")) {
         port = line.mid(7);
     } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
-        recordedOrigin = words.at(3).toDouble();
-        for (const Session::ParentLine& p : session.parentLines)
+        const double recordedOrigin = words.at(3).toDouble();
+        for (const SavedLine& p : session.parentLines)
             lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
         startDriver(port);
     } else if (line.startsWith("replay origin ") && words.size() == 3) {
@@ -98,7 +91,7 @@ void SessionPlayer::giveDue()
         // Before the first frame only what came before it in the session.
         if (now < 0 ? at >= 0 : at > now)
             break;
-        const QByteArray& text = session.parentLines.at(nextLine).text;
+        const QByteArray text = session.parentLines.at(nextLine).parentLine();
         driver.write(text + '\n');
         if (settings.verbose)
             say("parent: " + text);
@@ -114,7 +107,8 @@ qint64 SessionPlayer::sinceOrigin() const
 {
     if (originMonotonicMs < 0)
         return -1;
-    return qRound64((monotonicMs() - originMonotonicMs) * settings.speed);
+    // CLOCK_MONOTONIC, the clock of the simulator's origin.
+    return qRound64((rig::monotonicNs() / rig::kMs - originMonotonicMs) * settings.speed);
 }
 
 void SessionPlayer::end(int code)

@@ -44,7 +44,6 @@ private:
     rig::ChildProcess sim;
     rig::ChildProcess driver;
     QByteArray port;
-    double recordedOrigin = 0;
     qint64 originMonotonicMs = -1;
     QList<qint64> lineAtMs; // each parent line's time from the recorded origin
     QTimer lineTimer;

@@ -18,11 +18,6 @@ constexpr int kListenerWaitMs = 5000;
 constexpr int kLogTailMs = 300;
 // Beyond the script's end: something hangs.
 constexpr int kGuardSlackMs = 30000;
-
-double epochSeconds()
-{
-    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
-}
 }
 
 SessionRecorder::SessionRecorder(const Settings& settings, QObject* parent)
@@ -43,7 +38,6 @@ bool SessionRecorder::load(QString* error)
         return false;
     }
     int number = 0;
-    bool ended = false;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
         ++number;
@@ -67,9 +61,8 @@ bool SessionRecorder::load(QString* error)
             return false;
         }
         steps.append({at, target, text});
-        ended = ended || target == "end";
     }
-    if (!ended) {
+    if (std::none_of(steps.cbegin(), steps.cend(), [](const Step& step) { return step.target == "end"; })) {
         *error = QStringLiteral("%1: no \"MS end\" line").arg(settings.scriptPath);
         return false;
     }
@@ -79,24 +72,20 @@ bool SessionRecorder::load(QString* error)
 void SessionRecorder::start()
 {
     guard.start(static_cast<int>(steps.last().atMs) + kListenerWaitMs + kGuardSlackMs);
-    auto failedToStart = [this](QProcess* p, const QString& path) {
+    // Each program must start and must last until the end of the script.
+    auto watch = [this](QProcess* p, const QString& path, const QByteArray& name) {
         connect(p, &QProcess::errorOccurred, this, [this, path](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
                 fail("cannot start " + path.toLocal8Bit());
         });
-    };
-    auto stoppedEarly = [this](QProcess* p, const QByteArray& name) {
         connect(p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, [this, name] {
             if (!stopping)
                 fail(name + " stopped before the end of the script");
         });
     };
-    failedToStart(&zmaLog, settings.zmaLogPath);
-    failedToStart(&sim, settings.simPath);
-    failedToStart(&driver, settings.driverPath);
-    stoppedEarly(&zmaLog, "zma-log");
-    stoppedEarly(&sim, "shield-sim");
-    stoppedEarly(&driver, "the driver");
+    watch(&zmaLog, settings.zmaLogPath, "zma-log");
+    watch(&sim, settings.simPath, "shield-sim");
+    watch(&driver, settings.driverPath, "the driver");
 
     QFile::remove(settings.outPath + ".log");
     zmaLog.setStandardOutputFile(QProcess::nullDevice());
@@ -147,7 +136,7 @@ void SessionRecorder::startDriver(const QByteArray& port)
 
 void SessionRecorder::note(const QByteArray& prefix, const QByteArray& text)
 {
-    beside.append(SavedLine::format(epochSeconds(), prefix + text));
+    beside.append(SavedLine::format(QDateTime::currentMSecsSinceEpoch() / 1000.0, prefix + text));
     if (settings.verbose)
         say(prefix + text);
 }
@@ -187,11 +176,9 @@ void SessionRecorder::stop()
     if (!sim.waitForFinished(3000))
         sim.finish();
     QString error;
-    bool written = false;
     if (kernelDropped != 0)
         error = QStringLiteral("zma-log lost log lines (or did not say): no session written");
-    else
-        written = writeSession(&error);
+    const bool written = error.isEmpty() && writeSession(&error);
     if (!written)
         say("replay-session: " + error.toLocal8Bit());
     onFinished(written ? 0 : 1);
@@ -218,25 +205,16 @@ bool SessionRecorder::writeSession(QString* error)
         *error = QStringLiteral("no log saved by zma-log (%1): %2").arg(log.fileName(), log.errorString());
         return false;
     }
-    struct Line {
-        double time;
-        QByteArray text;
-    };
-    QList<Line> lines;
-    auto take = [&lines](const QByteArray& raw) {
+    QList<SavedLine> lines;
+    for (const QByteArray& raw : log.readAll().split('\n') + beside) {
         SavedLine saved;
         if (SavedLine::parse(raw, &saved))
-            lines.append({saved.time, SavedLine::format(saved.time, saved.text)});
-    };
-    while (!log.atEnd())
-        take(log.readLine());
-    for (const QByteArray& raw : beside)
-        take(raw);
-    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.time < b.time; });
-    const bool anyFrame = std::any_of(lines.begin(), lines.end(), [](const Line& line) {
-        SavedLine saved;
+            lines.append(saved);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const SavedLine& a, const SavedLine& b) { return a.time < b.time; });
+    const bool anyFrame = std::any_of(lines.begin(), lines.end(), [](const SavedLine& line) {
         LogLine log;
-        return SavedLine::parse(line.text, &saved) && LogLine::parse(saved.text, &log) && log.category == "Uart WRITE";
+        return LogLine::parse(line.text, &log) && log.category == "Uart WRITE";
     });
     if (!anyFrame) {
         *error = QStringLiteral("the log holds no frame of the driver: no session written");
@@ -250,8 +228,8 @@ bool SessionRecorder::writeSession(QString* error)
     }
     out.write("# Recorded by replay-session from " + QFileInfo(settings.scriptPath).fileName().toUtf8() + "\n");
     out.write("# args: " + driverArgs.join(QLatin1Char(' ')).toUtf8() + "\n");
-    for (const Line& line : lines)
-        out.write(line.text + '\n');
+    for (const SavedLine& line : lines)
+        out.write(SavedLine::format(line.time, line.text) + '\n');
     log.remove();
     return true;
 }
