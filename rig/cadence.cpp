@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace rig {
 
@@ -19,8 +20,9 @@ Cadence Cadence::of(const QList<UdpReceiver::Datagram>& arrivals, double periodM
         if (i > 0)
             c.gapsMs.push_back(double(a.kernelNs - arrivals[i - 1].kernelNs) / 1e6);
     }
-    c.readDelayP50Ms = Quantiles::percentile(delays, 50);
-    c.readDelayP99Ms = Quantiles::percentile(delays, 99);
+    const Quantiles delay = Quantiles::of(std::move(delays));
+    c.readDelayP50Ms = delay.p50;
+    c.readDelayP99Ms = delay.p99;
     if (arrivals.size() < 3)
         return c;
 

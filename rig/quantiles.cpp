@@ -5,14 +5,25 @@
 
 namespace rig {
 
+Quantiles Quantiles::of(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return {int(values.size()), ofSorted(values, 50), ofSorted(values, 99), ofSorted(values, 100)};
+}
+
 double Quantiles::percentile(std::vector<double> values, double p)
 {
-    if (values.empty())
-        return 0;
     std::sort(values.begin(), values.end());
-    const double rank = std::ceil(p / 100.0 * double(values.size()));
-    const size_t at = size_t(std::clamp(rank, 1.0, double(values.size()))) - 1;
-    return values[at];
+    return ofSorted(values, p);
+}
+
+double Quantiles::ofSorted(const std::vector<double>& sorted, double p)
+{
+    if (sorted.empty())
+        return 0;
+    const double rank = std::ceil(p / 100.0 * double(sorted.size()));
+    const size_t at = size_t(std::clamp(rank, 1.0, double(sorted.size()))) - 1;
+    return sorted[at];
 }
 
 } // namespace rig
