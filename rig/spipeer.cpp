@@ -11,11 +11,15 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
 
 namespace rig {
+
+// The exchange number after each block, both ways.
+constexpr int kNumberBytes = 4;
 
 SpiPeer::SpiPeer(const QString& p, Mode m) : SpiPeer(p, m, Hooks())
 {
@@ -141,11 +145,18 @@ void SpiPeer::loop()
             setPeer(-1, true);
             continue;
         }
-        const QByteArray block(buf, int(n));
+        // The exchange's number goes back after the answer, as it came.
+        const int blockSize = n >= kNumberBytes ? int(n) - kNumberBytes : int(n);
+        const QByteArray block(buf, blockSize);
         const QByteArray answer = hooks.answer ? hooks.answer(block) : answerFor(seq++);
         const qint64 answeredNs = monotonicNs();
+        iovec iov[2] = {{const_cast<char*>(answer.constData()), size_t(answer.size())},
+                        {buf + blockSize, size_t(n - blockSize)}};
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = 2;
         // A late answer would be thrown away anyway: never wait.
-        (void)::send(peerFd, answer.constData(), size_t(answer.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)::sendmsg(peerFd, &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (hooks.received)
             hooks.received(block);
         std::lock_guard<std::mutex> lock(mutex);

@@ -15,6 +15,10 @@ namespace rig {
 // thread so the answer never waits for an event loop (the driver waits
 // 10 ms for it). A deaf peer accepts and then never reads, so the driver's
 // blocks pile up unread. A new connection replaces the old one.
+//
+// Each message from the stand-in is the block and then the exchange's
+// 32-bit number (ZQ_BOARD_SPI in docs/protocol.md); the number is sent
+// back after the answer. Hooks and exchanges() see the blocks alone.
 class SpiPeer
 {
 public:
