@@ -44,6 +44,12 @@ ProcSample ProcSample::take(qint64 pid)
         if (!sched.isEmpty())
             s.threads.insert(tid.toInt(), {QString::fromUtf8(readFile(dir + "/task/" + tid + "/comm").trimmed()),
                                            sched.split(' ').first().toLongLong()});
+        qint64 switches = -1;
+        for (const QByteArray& line : readFile(dir + "/task/" + tid + "/status").split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                switches = qMax<qint64>(switches, 0) + line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        if (switches >= 0)
+            s.threadSwitches.insert(tid.toInt(), switches);
     }
     for (const auto& thread : s.threads) // unknown (-1) until a thread could be read
         s.runNs = qMax<qint64>(s.runNs, 0) + thread.second;

@@ -16,6 +16,8 @@ struct ProcSample {
     qint64 runNs = -1;  // time on a CPU of its living threads (schedstat), nanoseconds
     qint64 rssKb = -1;  // VmRSS
     QMap<int, QPair<QString, qint64>> threads; // tid -> name, run ns
+    // tid -> context switches (voluntary + not): how often the thread woke.
+    QMap<int, qint64> threadSwitches;
 
     static ProcSample take(qint64 pid);
     double cpuSeconds() const; // ticks in seconds, -1 unknown

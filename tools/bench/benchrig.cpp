@@ -4,7 +4,10 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <poll.h>
+#include <sched.h>
 #include <unistd.h>
 
 using namespace rig;
@@ -27,39 +30,60 @@ bool readPipe(HeldPipe& pipe, QByteArray& to)
 BenchRig::BenchRig()
     : peer(dir.filePath("spi.sock"))
 {
-    audio.keep = log.keep = beside.keep = false; // audio is kept only while a window records
+    // Audio is kept only while a window records.
+    for (UdpReceiver* r : std::initializer_list<UdpReceiver*>{&audio, &log, &design.audio, &physical.audio})
+        r->keep = false;
 }
 
 BenchRig::~BenchRig()
 {
-    reference.finish();
-    besideReference.finish();
+    stopFloors();
 }
 
-qint64 BenchRig::startReference(bool besideDriver)
+qint64 BenchRig::startFloor(Floor& f)
 {
-    ChildProcess& proc = besideDriver ? besideReference : reference;
-    const QString peerPath = dir.filePath(besideDriver ? "beside-spi.sock" : "spi.sock");
-    if (besideDriver)
-        besidePeer = std::make_unique<SpiPeer>(peerPath);
-    else
-        proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString peerPath = dir.filePath(QString(f.name).replace(' ', '-') + "-spi.sock");
+    f.peer = std::make_unique<SpiPeer>(peerPath);
     // Its board library reaches its peer as the driver's does.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZQ_BOARD_SPI", peerPath);
-    proc.setProcessEnvironment(env);
-    proc.setStandardInputFile(QProcess::nullDevice());
-    proc.setStandardOutputFile(QProcess::nullDevice());
-    proc.start(QStringLiteral(ZMA_BENCH_REF_PATH),
-               besideDriver ? QStringList{QString::number(beside.port())} : QStringList());
-    return proc.waitForStarted(5000) ? proc.processId() : -1;
+    f.proc.setProcessEnvironment(env);
+    f.proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    f.proc.setStandardInputFile(QProcess::nullDevice());
+    f.proc.setStandardOutputFile(QProcess::nullDevice());
+    f.proc.start(QStringLiteral(ZMA_BENCH_REF_PATH), f.args + QStringList{QString::number(f.audio.port())});
+    return f.proc.waitForStarted(5000) ? f.proc.processId() : -1;
+}
+
+void BenchRig::stopFloors()
+{
+    design.proc.finish();
+    physical.proc.finish();
+}
+
+QString BenchRig::matchFloorsToDriver()
+{
+    const qint64 tid = ProcSample::threadNamed(driver.pid(), "zma-audio");
+    sched_param param{};
+    const int policy = tid < 0 ? -1 : ::sched_getscheduler(pid_t(tid));
+    if (policy < 0 || ::sched_getparam(pid_t(tid), &param) != 0)
+        return "no zma-audio thread in the driver; the floors' audio threads left at normal priority";
+    if (policy != SCHED_FIFO && policy != SCHED_RR)
+        return "the driver's zma-audio at normal priority, as the floors' audio threads";
+    QString said = QString("the floors' audio threads at SCHED_FIFO %1 as the driver's zma-audio").arg(param.sched_priority);
+    for (Floor* f : {&design, &physical}) {
+        const qint64 ftid = ProcSample::threadNamed(f->proc.processId(), "audio");
+        if (ftid < 0 || ::sched_setscheduler(pid_t(ftid), policy, &param) != 0)
+            said += QString("; not the %1's (%2)").arg(f->name, ftid < 0 ? "no audio thread" : strerror(errno));
+    }
+    return said;
 }
 
 bool BenchRig::startDriver(const QStringList& args, double warmupS)
 {
     const auto fail = [](const QByteArray& why) { say(why); return false; };
     if (!isBound() || !shield.isOpen())
-        return fail("  cannot bind UDP 20002/20004 or open a pty (another driver running? use run-bench.sh)");
+        return fail("  cannot bind UDP 20002/20004/20012/20013 or open a pty (another driver running? use run-bench.sh)");
     if (inPipe.readFd() < 0 || outPipe.readFd() < 0 || errPipe.readFd() < 0)
         return fail("  cannot make pipes");
     driver.setSpi(dir.filePath("spi.sock"));
@@ -102,9 +126,9 @@ bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
             QCoreApplication::processEvents();
             nextEvents = now + 100 * kMs;
         }
-        const int sources[] = {audio.socketFd(), log.socketFd(), beside.socketFd(),
+        const int sources[] = {audio.socketFd(), log.socketFd(), design.audio.socketFd(), physical.audio.socketFd(),
                                lineHeld ? shield.fd() : -1, outPipe.readFd(), errPipe.readFd()};
-        pollfd fds[6];
+        pollfd fds[7];
         nfds_t n = 0;
         for (int fd : sources)
             if (fd >= 0)
@@ -122,8 +146,10 @@ bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
                 audio.pump();
             else if (fd == log.socketFd())
                 log.pump();
-            else if (fd == beside.socketFd())
-                beside.pump();
+            else if (fd == design.audio.socketFd())
+                design.audio.pump();
+            else if (fd == physical.audio.socketFd())
+                physical.audio.pump();
             else if (fd == shield.fd()) {
                 shield.pump();
                 lineHeld = !(fds[i].revents & POLLHUP);

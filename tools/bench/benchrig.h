@@ -3,9 +3,10 @@
 
 // The simulated world as the bench runs it: the rig (the shield's pty, the
 // driver, its log received as a parent would), the SPI peer, the parent's
-// audio receivers and zma-bench-ref, all served from one poll loop that
-// sleeps until something arrives, so the bench's own wake-ups cost little and
-// every read is stamped when it could first be made.
+// audio receivers and the two floors of zma-bench-ref beside the driver,
+// all served from one poll loop that sleeps until something arrives, so the
+// bench's own wake-ups cost little and every read is stamped when it could
+// first be made.
 
 #include "rig/childprocess.h"
 #include "rig/rig.h"
@@ -17,6 +18,18 @@
 class BenchRig : public rig::Rig
 {
 public:
+    // A zma-bench-ref beside the driver: its audio comes to a port of its
+    // own, read as the driver's is (so both pay for a delivery), and it
+    // exchanges with a SPI peer of its own.
+    struct Floor {
+        Floor(const QString& name, const QStringList& args, quint16 port) : name(name), args(args), audio(port) {}
+        const QString name;
+        const QStringList args; // before the port
+        rig::UdpReceiver audio;
+        std::unique_ptr<rig::SpiPeer> peer;
+        rig::ChildProcess proc;
+    };
+
     BenchRig();
     ~BenchRig();
 
@@ -25,15 +38,17 @@ private:
 
 public:
     rig::UdpReceiver audio{20002};
-    // A reference beside the driver sends here; read as the driver's are,
-    // so both pay for a delivery.
-    rig::UdpReceiver beside{20012};
-    rig::SpiPeer peer; // the driver's, or the reference's when it runs alone
-    std::unique_ptr<rig::SpiPeer> besidePeer;
+    rig::SpiPeer peer; // the driver's
+    // Three 1 ms Qt timers and the 16 ms exchange on a Qt precise timer;
+    // the 16 ms exchange alone on a timerfd.
+    Floor design{"design floor", {}, 20012}, physical{"physical floor", {"--physical"}, 20013};
     QByteArray out, err; // what the driver wrote to stdout and stderr
     qint64 outAtNs = 0;  // when the last stdout bytes were seen
 
-    bool isBound() const { return audio.isBound() && log.isBound(); }
+    bool isBound() const
+    {
+        return audio.isBound() && log.isBound() && design.audio.isBound() && physical.audio.isBound();
+    }
 
     // Starts the driver and answers its identity requests; true once it printed
     // shield_ready (said with the time to settle), else says why on stdout.
@@ -43,10 +58,14 @@ public:
     int stdinFd() const { return inPipe.writeFd(); }
     int stderrLinesSinceReady() const { return int(err.count('\n')) - stderrAtReady; }
 
-    // zma-bench-ref alone, with the rig's peer (its stderr is ours), or beside
-    // the driver, with a peer of its own (until stopBeside()); its pid or -1.
-    qint64 startReference(bool besideDriver);
-    void stopBeside() { besideReference.finish(); }
+    // Starts the floor (its stderr is ours) until stopFloors(); its pid or -1.
+    qint64 startFloor(Floor& f);
+    void stopFloors();
+    // Gives the floors' audio threads the policy the driver's audio thread
+    // got (SCHED_FIFO where it asked and was granted): a thread at normal
+    // priority is preempted by the wake-ups it causes (the SPI peer's, the
+    // receiver's), which count as switches of its own. Says what it did.
+    QString matchFloorsToDriver();
 
     // Serves every source until done() holds (true) or the deadline (monotonic ns).
     bool serveUntil(qint64 deadlineNs, const std::function<bool()>& done = {});
@@ -59,7 +78,6 @@ private:
     int stderrAtReady = 0;
     bool lineHeld = false; // polled only then: a pty not held reports a hang-up at every poll
     qint64 nextEvents = 0;
-    rig::ChildProcess reference, besideReference;
 };
 
 #endif

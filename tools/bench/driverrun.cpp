@@ -12,14 +12,35 @@ using namespace rig;
 
 void DriverRun::run(const BenchOptions& o)
 {
-    say("driver: %s against a pty shield and a SPI peer\n", ZMA_DRIVER_PATH);
     BenchRig rig;
-    if (!rig.startDriver({}, o.warmup))
+    qint64 driverPid = -1, designPid = -1, physicalPid = -1;
+    if (o.driver) {
+        say("driver: %s against a pty shield and a SPI peer\n", ZMA_DRIVER_PATH);
+        if (!rig.startDriver({}, o.warmup))
+            return;
+        driverPid = rig.driver.pid();
+    }
+    if (o.reference && !rig.isBound()) {
+        say("  cannot bind UDP 20002/20004/20012/20013 (use run-bench.sh)\n");
         return;
-    const qint64 besidePid = rig.startReference(true);
+    }
+    if (o.reference) {
+        say("floors beside it: %s (design) and %s --physical, each with a SPI peer of its own\n",
+            ZMA_BENCH_REF_PATH, ZMA_BENCH_REF_PATH);
+        designPid = rig.startFloor(rig.design);
+        physicalPid = rig.startFloor(rig.physical);
+        if (designPid < 0 || physicalPid < 0)
+            say("  a floor did not start\n");
+        say("  design floor pid %lld, physical floor pid %lld\n", designPid, physicalPid);
+    }
+    say("  %.0f s to settle, then the idle window of %.0f s\n", o.warmup, o.seconds);
     rig.serveForMs(o.warmup * 1000);
-    idle = IdleWindow::record(rig, "driver", rig.driver.pid(), o, besidePid);
-    rig.stopBeside();
+    if (o.driver && o.reference)
+        say("  %s\n", qPrintable(rig.matchFloorsToDriver()));
+    idle = IdleWindow::record(rig, o, driverPid, designPid, physicalPid);
+    rig.stopFloors();
+    if (!o.driver)
+        return;
     if (!o.idleOnly) {
         say("  latency: %d dials, then %d 'open 1'\n", o.dials, o.opens);
         for (int i = 0; i < o.dials; ++i)

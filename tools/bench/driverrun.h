@@ -1,8 +1,9 @@
 #ifndef DRIVERRUN_H
 #define DRIVERRUN_H
 
-// The driver at rest, a reference beside it in the same window; then the
-// latency from a shield frame to its status line and a command to its frame.
+// The driver at rest with the two floors beside it in the same window; then,
+// the floors stopped, the latency from a shield frame to its status line and
+// from a console command to its frame.
 
 #include "idlewindow.h"
 
@@ -33,6 +34,7 @@ public:
     int openRepeats = 0;
     qint64 rssAfterLatency = -1;
 
+    // The driver, the floors or both, as the options say.
     void run(const BenchOptions& o);
 
 private:

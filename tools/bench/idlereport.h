@@ -1,8 +1,9 @@
 #ifndef IDLEREPORT_H
 #define IDLEREPORT_H
 
-// The driver's and the reference's idle windows side by side, the checks of
-// the measurement, the driver's latencies, and the targets they are held to.
+// The driver and the two floors side by side in their idle window, the
+// checks of the measurement, the driver's latencies, and the targets they
+// are held to.
 
 #include "benchoptions.h"
 #include "driverrun.h"
@@ -11,8 +12,8 @@
 class IdleReport
 {
 public:
-    IdleReport(const BenchOptions& o, const DriverRun& d, const IdleWindow& ref)
-        : o(o), d(d), dw(d.idle), ref(ref), D(dw.ran), R(ref.ran), both(D && R), B(dw.hasBeside()) {}
+    IdleReport(const BenchOptions& o, const DriverRun& d, rig::Verdict& verdict)
+        : o(o), d(d), w(d.idle), D(w.driver.ran), G(w.design.ran), P(w.physical.ran), verdict(verdict) {}
 
     // 1 when a target failed, the measurement looks wrong or a program did not run.
     int print();
@@ -27,10 +28,9 @@ private:
 
     const BenchOptions& o;
     const DriverRun& d;
-    const IdleWindow& dw;
-    const IdleWindow& ref;
-    const bool D, R, both, B;
-    rig::Verdict verdict;
+    const IdleWindow& w;
+    const bool D, G, P; // the driver, the design floor, the physical floor ran
+    rig::Verdict& verdict;
 };
 
 #endif

@@ -5,75 +5,100 @@
 #include "rig/say.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
 using namespace rig;
 
-IdleWindow IdleWindow::record(BenchRig& rig, const QString& name, qint64 pid, const BenchOptions& o, qint64 besidePid)
+double ProgramWindow::wakeups() const
 {
-    IdleWindow w;
-    w.ran = true;
-    w.name = name;
-    w.pid = pid;
-    rig.serveUntil(monotonicNs()); // what is already there belongs to before (audio is not kept)
-    const qint64 logs0 = rig.log.received;
-    const int spi0 = rig.peer.count();
-    const int besideSpi0 = rig.besidePeer ? rig.besidePeer->count() : 0;
-    if (o.pidReport)
-        fprintf(stderr, "zma-bench: %s pid %lld: idle window of %.0f s starts now "
-                        "(e.g. perf record -e cpu-clock -g -p %lld -- sleep %.0f)\n",
-                qPrintable(name), pid, o.seconds, pid, o.seconds);
-    w.m0 = MachineSample::take();
-    w.self0 = ProcSample::take(getpid());
-    w.p0 = ProcSample::take(pid);
-    w.besidePid = besidePid;
-    if (besidePid > 0)
-        w.beside0 = ProcSample::take(besidePid);
-    w.rssMin = w.rssMax = w.p0.rssKb;
-    rig.audio.keep = true;
-    const qint64 endNs = w.p0.atNs + qint64(o.seconds * kSec);
-    for (qint64 at = w.p0.atNs + kSec; at < endNs; at += kSec) {
-        rig.serveUntil(at);
-        const qint64 kb = ProcSample::take(pid).rssKb; // each second
-        if (kb >= 0) {
-            w.rssMin = std::min(w.rssMin, kb);
-            w.rssMax = std::max(w.rssMax, kb);
-        }
-    }
-    rig.serveUntil(endNs);
-    rig.audio.keep = false;
-    w.p1 = ProcSample::take(pid);
-    if (besidePid > 0)
-        w.beside1 = ProcSample::take(besidePid);
-    w.self1 = ProcSample::take(getpid());
-    w.m1 = MachineSample::take();
-    w.rssMin = std::min(w.rssMin, w.p1.rssKb);
-    w.rssMax = std::max(w.rssMax, w.p1.rssKb);
-    w.seconds = (w.p1.atNs - w.p0.atNs) / 1e9;
-    w.cadence = Cadence::of(rig.audio.datagrams, kPeriodMs, kBlockBytes);
-    w.spiExchanges = rig.peer.count() - spi0;
-    if (rig.besidePeer)
-        w.besideSpiExchanges = rig.besidePeer->count() - besideSpi0;
-    w.logDatagrams = rig.log.received - logs0;
-    if (o.pidReport)
-        fprintf(stderr, "zma-bench: %s idle window ended\n", qPrintable(name));
-    return w;
+    const double s = (p1.atNs - p0.atNs) / 1e9;
+    if (p1.threadSwitches.isEmpty() || s <= 0)
+        return std::nan("");
+    // A thread that came during the window counts from 0; one that ended is
+    // not there to count.
+    qint64 n = 0;
+    for (auto it = p1.threadSwitches.cbegin(); it != p1.threadSwitches.cend(); ++it)
+        n += it.value() - p0.threadSwitches.value(it.key(), 0);
+    return n / s;
 }
 
-IdleWindow IdleWindow::ofReferenceAlone(const BenchOptions& o)
+bool ProgramWindow::rssFlat(qint64 boundKb) const
 {
-    say("reference: %s\n", ZMA_BENCH_REF_PATH);
-    BenchRig rig;
-    const auto fail = [](const QByteArray& why) { say(why); return IdleWindow(); };
-    if (!rig.isBound())
-        return fail("  cannot bind UDP 20002/20004 (use run-bench.sh)");
-    const qint64 pid = rig.startReference(false);
-    if (pid < 0 || !rig.serveUntil(monotonicNs() + 5 * kSec, [&] { return rig.audio.received > 0; }))
-        return fail("  reference did not start sending");
-    say("  pid %lld, sending; %.0f s to settle\n", pid, o.warmup);
-    rig.serveForMs(o.warmup * 1000);
-    return record(rig, "reference", pid, o);
+    return p0.rssKb > 0 && std::abs(p1.rssKb - p0.rssKb) <= boundKb && rssMax - rssMin <= boundKb;
+}
+
+IdleWindow IdleWindow::record(BenchRig& rig, const BenchOptions& o, qint64 driverPid, qint64 designPid,
+                              qint64 physicalPid)
+{
+    IdleWindow w;
+    struct Watched {
+        ProgramWindow& p;
+        UdpReceiver& audio;
+        SpiPeer* peer;
+        int spi0;
+    };
+    std::vector<Watched> watched;
+    const auto watch = [&](ProgramWindow& p, const QString& name, qint64 pid, UdpReceiver& audio, SpiPeer* peer) {
+        p.name = name;
+        p.pid = pid;
+        if (pid > 0)
+            watched.push_back({p, audio, peer, 0});
+    };
+    watch(w.driver, "driver", driverPid, rig.audio, &rig.peer);
+    watch(w.design, rig.design.name, designPid, rig.design.audio, rig.design.peer.get());
+    watch(w.physical, rig.physical.name, physicalPid, rig.physical.audio, rig.physical.peer.get());
+
+    rig.serveUntil(monotonicNs()); // what is already there belongs to before (audio is not kept)
+    const qint64 logs0 = rig.log.received;
+    if (o.pidReport)
+        for (const Watched& x : watched)
+            fprintf(stderr, "zma-bench: %s pid %lld: idle window of %.0f s starts now "
+                            "(e.g. perf record -e cpu-clock -g -p %lld -- sleep %.0f)\n",
+                    qPrintable(x.p.name), x.p.pid, o.seconds, x.p.pid, o.seconds);
+    w.m0 = MachineSample::take();
+    w.self0 = ProcSample::take(getpid());
+    for (Watched& x : watched) {
+        x.spi0 = x.peer ? x.peer->count() : 0;
+        x.p.p0 = ProcSample::take(x.p.pid);
+        x.p.rssMin = x.p.rssMax = x.p.p0.rssKb;
+        x.audio.keep = true;
+    }
+    const auto sampleRss = [&] {
+        for (Watched& x : watched) {
+            const qint64 kb = ProcSample::take(x.p.pid).rssKb;
+            if (kb >= 0) {
+                x.p.rssMin = std::min(x.p.rssMin, kb);
+                x.p.rssMax = std::max(x.p.rssMax, kb);
+            }
+        }
+    };
+    const qint64 startNs = monotonicNs();
+    const qint64 endNs = startNs + qint64(o.seconds * kSec);
+    for (qint64 at = startNs + kSec; at < endNs; at += kSec) {
+        rig.serveUntil(at);
+        sampleRss(); // each second
+    }
+    rig.serveUntil(endNs);
+    for (Watched& x : watched) {
+        x.audio.keep = false;
+        x.p.p1 = ProcSample::take(x.p.pid);
+    }
+    w.self1 = ProcSample::take(getpid());
+    w.m1 = MachineSample::take();
+    sampleRss();
+    w.seconds = (w.m1.atNs - w.m0.atNs) / 1e9;
+    for (Watched& x : watched) {
+        x.p.ran = true;
+        x.p.cadence = Cadence::of(x.audio.datagrams, kPeriodMs, kBlockBytes);
+        x.audio.datagrams.clear();
+        x.p.spiExchanges = x.peer ? x.peer->count() - x.spi0 : -1;
+    }
+    w.logDatagrams = rig.log.received - logs0;
+    if (o.pidReport)
+        fprintf(stderr, "zma-bench: idle window ended\n");
+    return w;
 }
 
 double IdleWindow::othersPercent() const
@@ -84,6 +109,9 @@ double IdleWindow::othersPercent() const
     const double hz = double(sysconf(_SC_CLK_TCK));
     const double span = (m1.atNs - m0.atNs) / 1e9;
     const double busy = double(m1.busy - m0.busy) / hz;
-    const double ours = double((p1.ticks - p0.ticks) + (self1.ticks - self0.ticks)) / hz;
-    return std::max(0.0, (busy - ours) / span / (jiffies / hz / span) * 100.0);
+    qint64 ticks = self1.ticks - self0.ticks;
+    for (const ProgramWindow* p : {&driver, &design, &physical})
+        if (p->ran)
+            ticks += p->p1.ticks - p->p0.ticks;
+    return std::max(0.0, (busy - double(ticks) / hz) / span / (jiffies / hz / span) * 100.0);
 }

@@ -16,29 +16,6 @@ namespace {
 constexpr qint64 kPeriodNs = Parent::kPeriodNs;
 constexpr double kDrainS = 2; // after the last send, for what is still queued to come out
 
-// The first time from notBeforeNs on that lies `offsetNs` after one of the
-// driver's exchanges, as the peer saw them. Their phase is the median of
-// the last ones', so one late exchange does not move it.
-qint64 alignedStart(const QList<SpiPeer::Exchange>& exchanges, qint64 notBeforeNs, qint64 offsetNs)
-{
-    if (exchanges.isEmpty())
-        return notBeforeNs;
-    const qint64 ref = exchanges.last().receivedNs;
-    std::vector<qint64> phase;
-    for (int i = std::max(0, int(exchanges.size()) - 32); i < exchanges.size(); ++i) {
-        qint64 d = (exchanges[i].receivedNs - ref) % kPeriodNs;
-        if (d > kPeriodNs / 2)
-            d -= kPeriodNs;
-        else if (d <= -kPeriodNs / 2)
-            d += kPeriodNs;
-        phase.push_back(d);
-    }
-    std::nth_element(phase.begin(), phase.begin() + phase.size() / 2, phase.end());
-    const qint64 exchangeAt = ref + phase[phase.size() / 2] + offsetNs;
-    const qint64 periods = std::max<qint64>(0, (notBeforeNs - exchangeAt + kPeriodNs - 1) / kPeriodNs);
-    return exchangeAt + periods * kPeriodNs;
-}
-
 // When each number first arrived; what came again or after a higher one is
 // counted in d. False for a number seen before.
 struct Arrivals {
@@ -64,6 +41,28 @@ QString ms(double v, bool have)
 }
 
 } // namespace
+
+// Their phase is the median of the last exchanges', so one late exchange
+// does not move it.
+qint64 LatencyRun::alignedStart(const QList<SpiPeer::Exchange>& exchanges, qint64 notBeforeNs, qint64 offsetNs)
+{
+    if (exchanges.isEmpty())
+        return notBeforeNs;
+    const qint64 ref = exchanges.last().receivedNs;
+    std::vector<qint64> phase;
+    for (int i = std::max(0, int(exchanges.size()) - 32); i < exchanges.size(); ++i) {
+        qint64 d = (exchanges[i].receivedNs - ref) % kPeriodNs;
+        if (d > kPeriodNs / 2)
+            d -= kPeriodNs;
+        else if (d <= -kPeriodNs / 2)
+            d += kPeriodNs;
+        phase.push_back(d);
+    }
+    std::nth_element(phase.begin(), phase.begin() + phase.size() / 2, phase.end());
+    const qint64 exchangeAt = ref + phase[phase.size() / 2] + offsetNs;
+    const qint64 periods = std::max<qint64>(0, (notBeforeNs - exchangeAt + kPeriodNs - 1) / kPeriodNs);
+    return exchangeAt + periods * kPeriodNs;
+}
 
 LatencyRun::Delay LatencyRun::Delay::parentToShield(const std::vector<Parent::Block>& blocks,
                                                     const QList<SpiPeer::Exchange>& exchanges, qint64 settledFromNs)

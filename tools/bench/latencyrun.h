@@ -48,6 +48,10 @@ public:
 
     LatencyRun(const QString& label, const QStringList& args) : label(label), args(args) {}
 
+    // The first time from notBeforeNs on that lies offsetNs after one of the
+    // driver's exchanges, as the peer saw them.
+    static qint64 alignedStart(const QList<rig::SpiPeer::Exchange>& exchanges, qint64 notBeforeNs, qint64 offsetNs);
+
     // Starts the driver, lets it settle for warmupS, plays the patterns (the
     // shield's direction during a, or the first); false if it did not start.
     bool run(const std::vector<Parent::Pattern>& patterns, double warmupS);

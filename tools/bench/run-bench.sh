@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs zma-bench in a private network namespace: the driver and the reference
-# program send to UDP 20002 and the driver binds 20003, fixed ports that must
-# not clash with a driver or a test running on this machine.
+# Runs zma-bench in a private network namespace: the driver sends to UDP
+# 20002 and binds 20003, the floors of the reference program send to 20012
+# and 20013, fixed ports that must not clash with a driver or a test running
+# on this machine. As root the load runs may use SCHED_FIFO.
 set -euo pipefail
 
 usage() {
@@ -11,6 +12,7 @@ usage: $0 [BUILD_DIR] [--seconds S] [zma-bench options...]
               cmake --build BUILD_DIR --target zma-bench
   options     --seconds S --warmup S --dials N --opens N --only driver|ref
               --idle-only --pid-report --strict --dump DIR
+              --load --no-load --load-only --load-seconds S --busy-per-core N
               --latency --latency-only --patterns L --latency-scale F
               (zma-bench --help)
 USAGE
