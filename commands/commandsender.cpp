@@ -52,6 +52,7 @@ void CommandSender::repeatCmd()
     } else {
         logService->debug("Controller", "Repeat CMD ");
         usart->writeBuffer.set_data(cmd.toArray());
+        usart->flush();
         ++headSends;
     }
     ++cntTry;

@@ -44,7 +44,8 @@ UsartPort::UsartPort(const QString& portName, DataTransmission* writeBuffer, Dat
     connect(this, SIGNAL(writeAsked()), this, SLOT(writeWaiting()), Qt::QueuedConnection);
 
     thread = new QThread();
-    thread->setObjectName(QStringLiteral("UsartPort"));
+    // The thread's name, as top -H and ps -L show it.
+    thread->setObjectName(QStringLiteral("zma-serial"));
     // Emitted in the port's thread as its loop ends: the port closes there.
     connect(thread, SIGNAL(finished()), this, SLOT(slotFinishing()), Qt::DirectConnection);
 }
@@ -148,6 +149,8 @@ void UsartPort::read()
     readBuffer->set_data_bounded(chunk, INT_MAX, kMaxReadBytes, &dropped);
     if (dropped > 0)
         droppedReadBytes += dropped;
+    if (chunkNotify)
+        chunkNotify();
 }
 
 qint64 UsartPort::takeDroppedReadBytes()

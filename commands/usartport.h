@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 class DataTransmission;
@@ -13,7 +14,7 @@ class QTimer;
 
 // The shield's serial port, served in a thread of its own. Its loop sleeps
 // until the line has bytes, a frame is to be written, the port fails or a
-// reopen is due, so the main loop's 1 ms ticks do not poll the tty as well.
+// reopen is due.
 // Writes what writeBuffer holds when asked, puts every chunk read into
 // readBuffer; a port that fails or hangs up is closed and opened again once
 // a second.
@@ -24,6 +25,9 @@ public:
     // Opens the port, in the caller's thread.
     UsartPort(const QString& portName, DataTransmission* writeBuffer, DataTransmission* readBuffer);
 
+    // Called in the port's thread after each chunk is put in readBuffer; set
+    // before start().
+    void onChunk(std::function<void()> notify) { chunkNotify = std::move(notify); }
     // Hands the port over to its own thread and starts that. Until then
     // nothing is read, and write requests are ignored.
     void start();
@@ -66,6 +70,7 @@ private:
 
     DataTransmission* writeBuffer;
     DataTransmission* readBuffer;
+    std::function<void()> chunkNotify;
     QThread* thread;
     QSerialPort* serialPort;
     const QString path; // as given: QSerialPort names a /dev port without /dev/

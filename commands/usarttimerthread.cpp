@@ -5,25 +5,21 @@
 UsartTimerThread::UsartTimerThread(size_t ms)
     : QObject(nullptr)
 {
+    Q_UNUSED(ms);
     name = QString::fromUtf8(board_usart_get_port());
     port = new UsartPort(name, &writeBuffer, &readBuffer);
     // Queued: the port's thread says it, the controller hears it here.
     connect(port, SIGNAL(portLost()), this, SIGNAL(portLost()), Qt::AutoConnection);
+}
 
-    timer = new QTimer();
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, &UsartTimerThread::slotTimeOut, Qt::DirectConnection);
-    timer->start(static_cast<int>(ms));
+void UsartTimerThread::onChunk(std::function<void()> notify)
+{
+    port->onChunk(std::move(notify));
 }
 
 void UsartTimerThread::start()
 {
     port->start();
-}
-
-void UsartTimerThread::slotTimeOut()
-{
-    flush();
 }
 
 void UsartTimerThread::flush()
@@ -39,6 +35,5 @@ qint64 UsartTimerThread::takeDroppedReadBytes()
 
 void UsartTimerThread::close()
 {
-    timer->stop();
     port->stop();
 }

@@ -29,7 +29,7 @@ Diagnostics& Diagnostics::instance()
 Diagnostics::Diagnostics()
 {
     writer = new LineWriter(STDERR_FILENO, kMaxLines,
-                            [this](Limiter::Clock::time_point now) { return limiter.expire(now); });
+                            [this](Limiter::Clock::time_point now, bool* pending) { return limiter.expire(now, pending); });
 }
 
 void Diagnostics::install()
@@ -70,7 +70,7 @@ bool Diagnostics::Limiter::admit(const QByteArray& text, Clock::time_point now, 
     return false;
 }
 
-std::deque<QByteArray> Diagnostics::Limiter::expire(Clock::time_point now)
+std::deque<QByteArray> Diagnostics::Limiter::expire(Clock::time_point now, bool* open)
 {
     std::deque<QByteArray> lines;
     std::lock_guard<std::mutex> lock(mutex);
@@ -87,5 +87,7 @@ std::deque<QByteArray> Diagnostics::Limiter::expire(Clock::time_point now)
             ++it;
         }
     }
+    if (open)
+        *open = !windows.empty();
     return lines;
 }

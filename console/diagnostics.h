@@ -36,7 +36,8 @@ public:
         // Whether the text goes out now; the rest of `times` is counted.
         bool admit(const QByteArray& text, Clock::time_point now, long long times = 1);
         // Lines for the windows that ended by now: the text with its count.
-        std::deque<QByteArray> expire(Clock::time_point now);
+        // *open (when given) tells whether a window is still open.
+        std::deque<QByteArray> expire(Clock::time_point now, bool* open = nullptr);
 
     private:
         struct Window {

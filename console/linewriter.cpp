@@ -1,5 +1,7 @@
 #include "console/linewriter.h"
 
+#include "utils/threadsetup.h"
+
 #include <cerrno>
 #include <thread>
 #include <unistd.h>
@@ -19,6 +21,7 @@ void LineWriter::write(QByteArray line)
     {
         std::lock_guard<std::mutex> lock(mutex);
         queue.push_back(std::move(line));
+        ++written;
         while (queue.size() > maxLines) {
             queue.pop_front();
             ++dropped;
@@ -57,15 +60,27 @@ void LineWriter::writeAll(const QByteArray& line)
 void LineWriter::run()
 {
     using Clock = std::chrono::steady_clock;
+    ThreadSetup::name(fd == STDERR_FILENO ? "zma-stderr" : fd == STDOUT_FILENO ? "zma-stdout" : "zma-writer");
     Clock::time_point nextPeriodic = Clock::now();
+    // Whether the periodic call wants its next tick: not while it has
+    // nothing in hand, so an idle writer sleeps until a line comes.
+    bool ticking = bool(periodic);
+    unsigned long long seen = 0;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         const Clock::time_point now = Clock::now();
-        if (periodic && now >= nextPeriodic) {
+        if (written != seen) {
+            seen = written;
+            ticking = bool(periodic);
+        }
+        if (ticking && now >= nextPeriodic) {
             nextPeriodic = now + kTick;
             lock.unlock();
-            std::deque<QByteArray> extra = periodic(now);
+            bool pending = false;
+            std::deque<QByteArray> extra = periodic(now, &pending);
             lock.lock();
+            ticking = pending || written != seen;
+            seen = written;
             long long dropped = 0;
             for (QByteArray& line : extra)
                 queue.push_back(std::move(line));
@@ -81,7 +96,7 @@ void LineWriter::run()
         }
         if (queue.empty()) {
             drained.notify_all();
-            if (periodic)
+            if (ticking)
                 wake.wait_until(lock, nextPeriodic);
             else
                 wake.wait(lock);

@@ -16,8 +16,10 @@
 class LineWriter
 {
 public:
-    // Called by the writer thread about every tick; returns lines to write.
-    using Periodic = std::function<std::deque<QByteArray>(std::chrono::steady_clock::time_point)>;
+    // Called by the writer thread about every tick while it has something
+    // in hand; returns lines to write and sets *pending while it wants the
+    // next tick. A line written calls it again on the next tick.
+    using Periodic = std::function<std::deque<QByteArray>(std::chrono::steady_clock::time_point, bool* pending)>;
     // Told how many lines were just dropped or lost; may run in any thread.
     using OnLost = std::function<void(long long)>;
 
@@ -45,6 +47,9 @@ private:
     std::condition_variable drained;
     std::deque<QByteArray> queue;
     bool writing = false;
+    // Lines given to write(), so a tick's "nothing pending" is not taken for
+    // a line that came while it ran.
+    unsigned long long written = 0;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "log/logservice.h"
 #include "log/logsenderudp.h"
 #include "utils/localtimelock.h"
+#include "utils/wakeup.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -21,12 +22,16 @@ QByteArray timeStamp()
 }
 
 LogService::LogService(size_t ms)
-    : QObject(nullptr)
+    : QObject(nullptr), batchIntervalNs(qint64(ms) * 1000000)
 {
     logSender = new LogSenderUDP(20004);
+    // Started only while lines wait.
     timer = new QTimer();
     timer->setTimerType(Qt::PreciseTimer);
+    timer->setSingleShot(true);
+    timer->setInterval(static_cast<int>(ms));
     connect(timer, &QTimer::timeout, this, &LogService::slotTimeOut, Qt::DirectConnection);
+    wakeup = new Wakeup(this, [this] { drain(); });
 
     sourceOn("main");
     debug("main", "test %d", 1);
@@ -34,8 +39,6 @@ LogService::LogService(size_t ms)
     sourceOn("Uart WRITE");
     sourceOn("Uart READ");
     sourceOn("Console");
-
-    timer->start(static_cast<int>(ms));
 }
 
 void LogService::debug(QString source, QByteArray massage)
@@ -108,6 +111,7 @@ void LogService::send(QByteArray massage)
         return;
     if (const int dropped = writeBuffer.set_data_bounded(std::move(massage), kMaxLines, kMaxBytes))
         lostLines += dropped;
+    wakeup->ask();
 }
 
 void LogService::finish(const QString& source, const QByteArray& message, int timeoutMs)
@@ -157,8 +161,23 @@ void LogService::sendBatch()
     }
 }
 
-void LogService::slotTimeOut()
+void LogService::drain()
 {
+    // After the last line, or with the next batch already timed.
+    if (finished.load() || timer->isActive())
+        return;
+    if (lastBatch.isValid() && lastBatch.nsecsElapsed() < batchIntervalNs) {
+        timer->start();
+        return;
+    }
+    lastBatch.start();
     sendBatch();
     reportLost();
+    if (writeBuffer.detect_data())
+        timer->start();
+}
+
+void LogService::slotTimeOut()
+{
+    drain();
 }

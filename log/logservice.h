@@ -4,6 +4,7 @@
 #include "log/logsenderinterface.h"
 #include "utils/datatransmission.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -11,9 +12,13 @@
 #include <cstddef>
 
 // Process-wide log: lines under switched-on sources are formatted in the
-// caller's thread and leave on the timer's ticks as UDP datagrams, one line
-// per datagram. The waiting lines are bounded: past the bound the oldest are
+// caller's thread and leave from the main thread as UDP datagrams, one line
+// per datagram: a line queued while the log is idle leaves at once, a
+// backlog leaves a batch per millisecond, and nothing ticks while no line
+// waits. The waiting lines are bounded: past the bound the oldest are
 // dropped and counted.
+class Wakeup;
+
 class LogService : public QObject
 {
     Q_OBJECT
@@ -50,6 +55,9 @@ private:
     // or sent at once by finish().
     void emitDebug(const QString& source, const QByteArray& message, bool direct);
     void sendBatch();
+    // A batch now, or when the last one is a millisecond old; then again
+    // every millisecond while lines wait.
+    void drain();
 
 private slots:
     virtual void slotTimeOut();
@@ -57,6 +65,9 @@ private slots:
 private:
     LogSenderInterface* logSender;
     QTimer* timer;
+    Wakeup* wakeup;
+    QElapsedTimer lastBatch;
+    const qint64 batchIntervalNs; // the drain period: a batch at most this often
     DataTransmission writeBuffer;
     QStringList sourceList;
     std::atomic<qint64> lostLines{0};

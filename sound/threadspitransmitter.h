@@ -19,6 +19,9 @@ public:
     // Off: the parent's blocks wait in a plain FIFO, however far ahead the
     // parent runs (a parent that keeps its own latency). Before start().
     void setTrim(bool on) { trimOn = on; }
+    // SCHED_FIFO priority asked for when the thread starts, 0 for none, so
+    // the exchange keeps its 16 ms under load. Before start().
+    void setRealtimePriority(int priority) { rtPriority = priority; }
 
     // A gap in the parent's audio shorter than this (a second) is counted
     // as underrun; a longer one is the parent pausing.
@@ -33,12 +36,15 @@ private slots:
     void slotTimeOut() override;
 
 private:
+    // In the new thread, before its first tick.
+    void applyScheduling();
     // Underruns: idle blocks sent in a short gap of the parent's audio.
     void countGap(bool parentBlock);
 
     SPI* spi;
     Sound* sound;
     bool trimOn = true;
+    int rtPriority = 0;
     PlayoutTrim trim;
     bool streaming = false;
     int idleRun = 0;

@@ -1,4 +1,5 @@
 #include "utils/signalwatcher.h"
+#include "utils/threadsetup.h"
 
 #include <QCoreApplication>
 #include <atomic>
@@ -36,6 +37,7 @@ void SignalWatcher::postQuit()
 
 void SignalWatcher::watch()
 {
+    ThreadSetup::name("zma-signals");
     bool quitAsked = false;
     for (;;) {
         unsigned char byte = 0;

@@ -6,6 +6,7 @@
 #include "sound/sound.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"
+#include "utils/wakeup.h"
 #include "zma/viewkorveltesk.h"
 
 #include <QDebug>
@@ -14,10 +15,15 @@ ControllerKorvel2023::ControllerKorvel2023(ModelKorvel2023* model)
     : QObject(nullptr), model(model)
 {
     view = new ViewKorvelTesk(model);
+    // Single shot, started only while work waits for its turn.
     timerCycleInit = new QTimer();
     timerCycle = new QTimer();
-    // Function-pointer connections: a tick every millisecond spares the
-    // by-name lookup.
+    for (QTimer* timer : {timerCycleInit, timerCycle}) {
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setSingleShot(true);
+    }
+    // Function-pointer connections: a burst ticks every millisecond, which
+    // spares the by-name lookup.
     connect(timerCycleInit, &QTimer::timeout, this, &ControllerKorvel2023::init_cycle, Qt::DirectConnection);
     connect(timerCycle, &QTimer::timeout, this, &ControllerKorvel2023::main_cycle, Qt::DirectConnection);
     connect(view->usart, SIGNAL(portLost()), this, SLOT(slotPortLost()), Qt::DirectConnection);
@@ -28,15 +34,20 @@ ControllerKorvel2023::ControllerKorvel2023(ModelKorvel2023* model)
     timerIdentityRetry->setInterval(kIdentityRetryMs);
     connect(timerIdentityRetry, &QTimer::timeout, this, &ControllerKorvel2023::slotIdentityRetry,
             Qt::DirectConnection);
+    // Chunks from the serial thread and commands from the console thread
+    // wake the cycle in the main thread.
+    wakeup = new Wakeup(this, [this] { run(); });
+    view->usart->onChunk([this] { wakeup->ask(); });
+    model->onQueued([this] { wakeup->ask(); });
 }
 
 void ControllerKorvel2023::start(int ms)
 {
-    view->start();
+    periodNs = qint64(ms) * 1000000;
     timerCycle->setInterval(ms);
     timerCycleInit->setInterval(ms);
+    view->start();
     model->read_version_ZMA();
-    timerCycleInit->start();
 }
 
 void ControllerKorvel2023::stop(bool waitConsole)
@@ -54,11 +65,13 @@ void ControllerKorvel2023::stop(bool waitConsole)
     view->stop(waitConsole);
 }
 
-void ControllerKorvel2023::sendFirst(bool cmdMode)
+bool ControllerKorvel2023::sendFirst(bool cmdMode)
 {
     // Into a member: a fresh command allocates, and this runs every tick.
-    if (cmdMode ? model->takeSendCmdMode(&outgoing) : model->takeSend(&outgoing))
-        view->commandSender->send(outgoing);
+    if (!(cmdMode ? model->takeSendCmdMode(&outgoing) : model->takeSend(&outgoing)))
+        return false;
+    view->commandSender->send(outgoing);
+    return true;
 }
 
 bool ControllerKorvel2023::takeChunks()
@@ -77,7 +90,7 @@ void ControllerKorvel2023::reportDroppedBytes()
     droppedBytes += view->usart->takeDroppedReadBytes() + receiveStream.takeOverflow();
     if (droppedBytes == 0)
         return;
-    if (lastDropReport.isValid() && lastDropReport.elapsed() < 1000)
+    if (lastDropReport.isValid() && lastDropReport.elapsed() < kDropReportMs)
         return;
     qDebug().noquote() << QStringLiteral("ERROR: serial: %1 received bytes dropped, more came than the decoder takes")
                               .arg(droppedBytes);
@@ -152,9 +165,21 @@ void ControllerKorvel2023::main_cycle()
     tick(true);
 }
 
+void ControllerKorvel2023::run()
+{
+    if (identityPending)
+        init_cycle();
+    else
+        main_cycle();
+}
+
 void ControllerKorvel2023::tick(bool callCycle)
 {
-    sendFirst(true);
+    // One command-mode frame per period at most, as a steady tick sent them.
+    if (!lastCmdModeSend.isValid() || lastCmdModeSend.nsecsElapsed() >= periodNs) {
+        if (sendFirst(true))
+            lastCmdModeSend.start();
+    }
     const bool took = takeChunks();
     // In the call cycle any bytes from the shield, valid or not, end the repeat.
     if (took && callCycle)
@@ -178,9 +203,27 @@ void ControllerKorvel2023::tick(bool callCycle)
     }
     if (took && handled == 0)
         sendFirst(false);
-    // What this tick sent leaves now rather than at the serial tick.
     view->usart->flush();
     reportDroppedBytes();
+    scheduleNext();
+}
+
+void ControllerKorvel2023::scheduleNext()
+{
+    QTimer* timer = identityPending ? timerCycleInit : timerCycle;
+    (identityPending ? timerCycle : timerCycleInit)->stop();
+    // A frame past the per-tick bound, or the next command-mode frame's
+    // turn: a period on, like the next tick of a steady timer. Dropped bytes
+    // not yet said are said when their second is up.
+    int waitMs = -1;
+    if (receiveStream.pending() >= FRAME_SIZE || view->usart->readBuffer.detect_data() || model->hasSendCmdMode())
+        waitMs = timer->interval();
+    else if (droppedBytes > 0)
+        waitMs = int(qMax<qint64>(1, kDropReportMs - lastDropReport.elapsed()));
+    if (waitMs < 0)
+        timer->stop();
+    else if (!timer->isActive())
+        timer->start(waitMs);
 }
 
 void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
@@ -226,9 +269,8 @@ void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
         view->commandSender->repeatStop();
         settings->id[2] = make_uint32_from_bytes(byte(0), byte(1), byte(2), byte(3));
         settings->send_info_to_console();
+        // The call cycle takes over: scheduleNext() times it from here.
         identityPending = false;
-        timerCycleInit->stop();
-        timerCycle->start();
         break;
     default:
         break;

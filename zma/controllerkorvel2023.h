@@ -12,9 +12,13 @@
 
 class ModelKorvel2023;
 class ViewKorvelTesk;
+class Wakeup;
 
-// Reacts to the shield's frames on a 1 ms timer: first the start-up cycle
-// that reads the shield's identity, then the call cycle.
+// Reacts to the shield's frames: first the start-up cycle that reads the
+// shield's identity, then the call cycle. A cycle runs when there is work
+// for it (a chunk from the line, a command queued) and at once; commands
+// for the shield's command mode leave one per period at most, and the
+// cycle's timer runs only while one waits for its turn.
 class ControllerKorvel2023 : public QObject
 {
     Q_OBJECT
@@ -34,6 +38,8 @@ public:
     // once a minute.
     static constexpr int kIdentityRetryMs = 5000;
     static constexpr int kSilentReportMs = 60000;
+    // Received bytes dropped are said at most once a second.
+    static constexpr int kDropReportMs = 1000;
 
 public slots:
     void main_cycle();
@@ -45,13 +51,17 @@ private slots:
     void slotIdentityRetry();
 
 private:
+    // The cycle in force, now: from the wake-up or its timer.
+    void run();
     // One tick of either cycle: frames from the shield to their handler.
     void tick(bool callCycle);
+    // Times the next tick for what still waits, or lets the cycle sleep.
+    void scheduleNext();
     // Moves every chunk the serial line delivered into the decoder; returns
     // whether there was one.
     bool takeChunks();
     void reportDroppedBytes();
-    void sendFirst(bool cmdMode);
+    bool sendFirst(bool cmdMode);
     void handleFrame(const CommandTESK& receiveCmd);
     void in_free(CommandTESK receiveCmd);
     void in_cell(CommandTESK receiveCmd);
@@ -68,6 +78,10 @@ private:
     QTimer* timerCycle;
     QTimer* timerCycleInit;
     QTimer* timerIdentityRetry;
+    Wakeup* wakeup;
+    // Since the last command-mode frame: the next waits a period after it.
+    QElapsedTimer lastCmdModeSend;
+    qint64 periodNs = 1000000;
     // Said on stderr to be silent, and not yet said to answer.
     bool shieldSilent = false;
     QElapsedTimer lastSilentReport;

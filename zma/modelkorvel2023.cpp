@@ -14,8 +14,12 @@ CommandTESK ModelKorvel2023::build(int frameMode, uint8_t cmd) const
 
 void ModelKorvel2023::append(QQueue<CommandTESK>& queue, const CommandTESK& cmd)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    appendLocked(queue, cmd);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        appendLocked(queue, cmd);
+    }
+    if (&queue != &queueReceive && queuedNotify)
+        queuedNotify();
 }
 
 void ModelKorvel2023::appendLocked(QQueue<CommandTESK>& queue, const CommandTESK& cmd)
@@ -49,7 +53,7 @@ void ModelKorvel2023::call()
 void ModelKorvel2023::pickup()
 {
     const CommandTESK cmd = build(MODE_LINK, CMD_PICKUP);
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     // The waiting calls are the ringing's own traffic and end with it; the
     // parent's earlier commands still go out first, in their order.
     for (auto it = queueSend.begin(); it != queueSend.end();) {
@@ -59,6 +63,9 @@ void ModelKorvel2023::pickup()
             ++it;
     }
     appendLocked(queueSend, cmd);
+    lock.unlock();
+    if (queuedNotify)
+        queuedNotify();
 }
 
 void ModelKorvel2023::drop()
@@ -126,6 +133,12 @@ bool ModelKorvel2023::isSendEmpty()
 {
     std::lock_guard<std::mutex> lock(mutex);
     return queueSend.isEmpty();
+}
+
+bool ModelKorvel2023::hasSendCmdMode()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return !queueSendCmdMode.isEmpty();
 }
 
 bool ModelKorvel2023::isReceiveEmpty()

@@ -6,8 +6,9 @@
 
 #include <QQueue>
 #include <atomic>
-#include <mutex>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 class Settings;
 
@@ -25,6 +26,10 @@ public:
     static constexpr int kMaxQueued = 64;
 
     explicit ModelKorvel2023(Settings* settings);
+
+    // Called, in the appending thread and outside the lock, after a frame
+    // was queued for the shield; set before other threads use the model.
+    void onQueued(std::function<void()> notify) { queuedNotify = std::move(notify); }
 
     void call();
     void pickup();
@@ -44,6 +49,7 @@ public:
     void appendSend(const CommandTESK& cmd);
     void appendReceive(const CommandTESK& cmd);
     bool isSendEmpty();
+    bool hasSendCmdMode();
     bool isReceiveEmpty();
     QList<CommandTESK> snapshotSend();
     QList<CommandTESK> snapshotSendCmdMode();
@@ -67,6 +73,7 @@ private:
     QQueue<CommandTESK> queueSendCmdMode;
     QQueue<CommandTESK> queueReceive;
     std::mutex mutex;
+    std::function<void()> queuedNotify;
 };
 
 #endif

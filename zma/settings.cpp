@@ -1,6 +1,8 @@
 #include "zma/settings.h"
 #include "console/console.h"
 
+#include <QDebug>
+
 namespace {
 constexpr int kDriverMajor = 2;
 constexpr int kDriverMinor = 17;
@@ -22,7 +24,7 @@ QString Settings::answerBeforeStart(int argc, char** argv)
                 .arg(kDriverMajor).arg(kDriverMinor).arg(kDriverBeta);
         if (arg == "--help")
             return QStringLiteral(
-                "usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo]\n"
+                "usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo] [-rt-priority N]\n"
                 "Drives the intercom adapter's shield: commands on stdin, status lines on\n"
                 "stdout until stdin ends; audio as UDP on 127.0.0.1 (the parent's to 20003,\n"
                 "the line's to 20002), the log as UDP datagrams to 127.0.0.1:20004.\n"
@@ -30,6 +32,8 @@ QString Settings::answerBeforeStart(int argc, char** argv)
                 "  -v           print the version lines first\n"
                 "  -confirm     print pickup and open when the shield confirms them\n"
                 "  -audio-fifo  keep the parent's audio in a plain queue, never trimmed\n"
+                "  -rt-priority N  real-time (SCHED_FIFO) priority of the audio thread,\n"
+                "               1-99 (default 10); 0 runs it at normal priority\n"
                 "  --help, --version  print this or the version and exit\n"
                 "The stand-in board library reads ZQ_BOARD_SERIAL (the serial port,\n"
                 "default /dev/ttyS1) and ZQ_BOARD_SPI (a simulated shield's SPI socket).\n"
@@ -52,7 +56,22 @@ void Settings::parser_param(int argc, char** argv)
     }
     confirm = options.contains(QStringLiteral("-confirm"));
     audioFifo = options.contains(QStringLiteral("-audio-fifo"));
+    rtPriority = get_rt_priority_from_list_arg(options);
     set_intercom(get_intercom_from_list_arg(options));
+}
+
+int Settings::get_rt_priority_from_list_arg(const QList<QString>& options)
+{
+    const int i = options.indexOf(QStringLiteral("-rt-priority"));
+    if (i <= 0)
+        return kDefaultRtPriority;
+    bool ok = false;
+    const int value = i + 1 < options.size() ? options.at(i + 1).toInt(&ok, 10) : 0;
+    if (ok && value >= 0 && value <= 99)
+        return value;
+    qDebug().noquote() << QStringLiteral("ERROR: -rt-priority takes 0 (normal priority) to 99; using %1")
+                              .arg(kDefaultRtPriority);
+    return kDefaultRtPriority;
 }
 
 uint8_t Settings::get_intercom_from_list_arg(QList<QString> options)

@@ -34,9 +34,13 @@ public:
     // -audio-fifo: the parent's audio waits in a plain FIFO, never trimmed
     // to keep the delay down (a parent that keeps its own latency).
     bool audioFifo = false;
+    // -rt-priority N: the audio thread's SCHED_FIFO priority, 0 for none.
+    static constexpr int kDefaultRtPriority = 10;
+    int rtPriority = kDefaultRtPriority;
 
 private:
     uint8_t get_intercom_from_list_arg(QList<QString> options);
+    int get_rt_priority_from_list_arg(const QList<QString>& options);
 };
 
 #endif

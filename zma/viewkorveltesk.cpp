@@ -21,6 +21,7 @@ ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
     sound = new Sound();
     threadSpiTransmitter = new ThreadSpiTransmitter(16, sound);
     threadSpiTransmitter->setTrim(!model->settings->audioFifo);
+    threadSpiTransmitter->setRealtimePriority(model->settings->rtPriority);
     udpRead = new UDPread(nullptr, 20003, sound);
     udpWrite = new UdpWrite(nullptr, 20002, sound);
     // The block leaves from the audio thread itself: a hand-over to the main
@@ -34,6 +35,7 @@ ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
             udpWrite, SLOT(write(QByteArray)), Qt::AutoConnection);
 
     treadConsole = new QThread();
+    treadConsole->setObjectName(QStringLiteral("zma-console"));
     consoleScan = new ConsoleScan(model->settings, model);
     consoleCommand = new ConsoleCommand(model->settings);
     connect(treadConsole, SIGNAL(started()), consoleScan, SLOT(cycle_scan()), Qt::AutoConnection);

@@ -28,6 +28,7 @@ private slots:
     void endOfInputStopsDriverCleanly();
     void endOfInputIsLastLogLineDespiteShieldTraffic();
     void idleDriverUsesLittleCpu();
+    void burstOfCommandsLeavesAFrameAMillisecond();
     void burstOfHostileInputKeepsStdoutIntact();
 };
 
@@ -329,11 +330,32 @@ void TestParentConsole::idleDriverUsesLittleCpu()
     QVERIFY(rig.start());
     QTest::qWait(300);
     const double before = rig.driver.cpuSeconds();
+    // The main thread has nothing to do: it must sleep, not tick (a 1 ms
+    // tick wakes it about 3000 times in this window).
+    const qint64 mainSwitches = ProcSample::take(rig.driver.pid()).threadSwitches.value(int(rig.driver.pid()), -1);
     QElapsedTimer wall;
     wall.start();
     QTest::qWait(3000);
     const double share = (rig.driver.cpuSeconds() - before) / (wall.elapsed() / 1000.0);
     QVERIFY2(before >= 0 && share < 0.15, qPrintable(QString("idle CPU share %1 of a core").arg(share)));
+    const qint64 woke = ProcSample::take(rig.driver.pid()).threadSwitches.value(int(rig.driver.pid()), -1) - mainSwitches;
+    QVERIFY2(mainSwitches >= 0 && woke < 300, qPrintable(QString("idle main thread woke %1 times in 3 s").arg(woke)));
+}
+
+void TestParentConsole::burstOfCommandsLeavesAFrameAMillisecond()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    const int n = 20;
+    QByteArray burst;
+    for (int i = 0; i < n; ++i)
+        burst += "open 1\n";
+    rig.driver.writeRaw(burst);
+    QVERIFY(rig.shield.waitFrames(rig.readyFrames + n, kWait));
+    // Stamped as read: a late read bunches frames, so the bound is loose; a
+    // burst written at once would span next to nothing.
+    const qint64 spanNs = rig.shield.frames.at(rig.readyFrames + n - 1).atNs - rig.shield.frames.at(rig.readyFrames).atNs;
+    QVERIFY2(spanNs >= (n - 1) * 500000LL, qPrintable(QString("%1 frames in %2 ms").arg(n).arg(spanNs / 1e6)));
 }
 
 void TestParentConsole::burstOfHostileInputKeepsStdoutIntact()

@@ -41,7 +41,7 @@ void TestStartup::commandLinePrintsIntercomSelection_data()
     QTest::newRow("--version") << QStringList{"-ic", "102", "--version"}
                                << QStringList{"zma-driver 1.0.10 (ZMA_STM_Driver 2.17, beta 2)"};
     QTest::newRow("--help") << QStringList{"--help"}
-                            << QStringList{"usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo]"};
+                            << QStringList{"usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo] [-rt-priority N]"};
 }
 
 void TestStartup::commandLinePrintsIntercomSelection()
