@@ -2,20 +2,59 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QSocketNotifier>
 #include <QTime>
+#include <cstdint>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 TimerThread::TimerThread(uint32_t ms)
-    : QThread(nullptr), ms(ms)
+    : QThread(nullptr), ms(ms), periodMs(int(ms))
 {
+}
+
+void TimerThread::startTick(int ms)
+{
+    periodMs = ms;
+    if (timer) {
+        timer->start(ms);
+        return;
+    }
+    // Absolute expiries a period apart: a late wake-up does not shift the rest.
+    itimerspec spec{};
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long periodNs = (long long)ms * 1000000;
+    spec.it_interval.tv_sec = time_t(periodNs / 1000000000);
+    spec.it_interval.tv_nsec = long(periodNs % 1000000000);
+    const long long firstNs = (long long)now.tv_sec * 1000000000 + now.tv_nsec + periodNs;
+    spec.it_value.tv_sec = time_t(firstNs / 1000000000);
+    spec.it_value.tv_nsec = long(firstNs % 1000000000);
+    timerfd_settime(tickFd, TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
 void TimerThread::run()
 {
-    timer = new QTimer();
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()), Qt::DirectConnection);
-    connect(this, SIGNAL(timerStart(int)), timer, SLOT(start(int)), Qt::BlockingQueuedConnection);
-    timer->start(static_cast<int>(ms));
+    // Belongs to this thread: it serves the period changes here.
+    QObject ticker;
+    QSocketNotifier* notifier = nullptr;
+    tickFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (tickFd >= 0) {
+        notifier = new QSocketNotifier(tickFd, QSocketNotifier::Read);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            // One tick however many expired: a late one is not made up twice.
+            uint64_t expired = 0;
+            if (::read(tickFd, &expired, sizeof(expired)) == sizeof(expired))
+                slotTimeOut();
+        }, Qt::DirectConnection);
+    } else {
+        timer = new QTimer();
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()), Qt::DirectConnection);
+    }
+    connect(this, &TimerThread::timerStart, &ticker, [this](int ms) { startTick(ms); },
+            Qt::BlockingQueuedConnection);
+    startTick(static_cast<int>(ms));
 
     {
         std::lock_guard<std::mutex> lock(loopMutex);
@@ -30,11 +69,18 @@ void TimerThread::run()
         QThread::msleep(1);
     }
     loopRunning = false;
-    disconnect(this, SIGNAL(timerStart(int)), timer, SLOT(start(int)));
-    timer->stop();
-    disconnect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()));
-    delete timer;
-    timer = nullptr;
+    disconnect(this, &TimerThread::timerStart, &ticker, nullptr);
+    if (timer) {
+        timer->stop();
+        disconnect(timer, SIGNAL(timeout()), this, SLOT(slotTimeOut()));
+        delete timer;
+        timer = nullptr;
+    }
+    delete notifier;
+    if (tickFd >= 0) {
+        ::close(tickFd);
+        tickFd = -1;
+    }
     // Last: waitStopped() takes the mutex after this.
     loopMutex.unlock();
 }

@@ -23,7 +23,7 @@ public:
     std::atomic<QThread*> tickThread{nullptr};
 
     // Valid once a period change has returned (it synchronises with the worker).
-    int interval() const { return timer ? timer->interval() : -1; }
+    int interval() const { return period(); }
 
 private:
     void slotTimeOut() override
