@@ -13,7 +13,7 @@ void Wakeup::ask()
 
 void Wakeup::handOver()
 {
-    QMetaObject::invokeMethod(
+    const bool posted = QMetaObject::invokeMethod(
         context,
         [this] {
             // Cleared first: what is handed in while the work runs asks again.
@@ -21,4 +21,7 @@ void Wakeup::handOver()
             work();
         },
         Qt::QueuedConnection);
+    // Not posted (the context is gone): the next ask tries again.
+    if (!posted)
+        asked = false;
 }
