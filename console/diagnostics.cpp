@@ -1,6 +1,8 @@
 #include "console/diagnostics.h"
 #include "console/linewriter.h"
+#include "log/logservice.h"
 
+#include <QDebug>
 #include <QtGlobal>
 #include <cstdlib>
 #include <unistd.h>
@@ -19,6 +21,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
 }
 }
 
+std::atomic<bool> Diagnostics::installed{false};
+
 Diagnostics& Diagnostics::instance()
 {
     // Never destroyed: threads may still report while the process exits.
@@ -28,14 +32,21 @@ Diagnostics& Diagnostics::instance()
 
 Diagnostics::Diagnostics()
 {
-    writer = new LineWriter(STDERR_FILENO, kMaxLines,
-                            [this](Limiter::Clock::time_point now, bool* pending) { return limiter.expire(now, pending); });
+    writer = new LineWriter(STDERR_FILENO, kMaxLines, [this](Limiter::Clock::time_point now, bool* pending) {
+        std::deque<Limiter::LogLine> logged;
+        std::deque<QByteArray> lines = limiter.expire(now, pending, &logged);
+        // Only lines admitted while the log existed carry a source.
+        for (const Limiter::LogLine& line : logged)
+            logService->debug(line.first, line.second);
+        return lines;
+    });
 }
 
 void Diagnostics::install()
 {
     instance();
     qInstallMessageHandler(messageHandler);
+    installed = true;
 }
 
 void Diagnostics::report(const QByteArray& text, long long times)
@@ -43,6 +54,27 @@ void Diagnostics::report(const QByteArray& text, long long times)
     Diagnostics& d = instance();
     if (d.limiter.admit(text, Limiter::Clock::now(), times))
         d.writer->write(text + '\n');
+}
+
+void Diagnostics::reportLogged(const char* logSource, const QByteArray& text, const QByteArray& explanation)
+{
+    LogService* log = logSource ? logService : nullptr;
+    const QByteArray& logText = explanation.isEmpty() ? text : explanation;
+    if (!installed.load()) {
+        qDebug().noquote() << QString::fromUtf8(text);
+        if (!explanation.isEmpty())
+            qDebug().noquote() << QString::fromUtf8(explanation);
+        if (log)
+            log->debug(logSource, logText);
+        return;
+    }
+    Diagnostics& d = instance();
+    if (!d.limiter.admit(text, Limiter::Clock::now(), 1, log ? logSource : nullptr))
+        return;
+    // One write: no other thread's line comes between the two.
+    d.writer->write(explanation.isEmpty() ? text + '\n' : text + '\n' + explanation + '\n');
+    if (log)
+        log->debug(logSource, logText);
 }
 
 bool Diagnostics::flush(int timeoutMs)
@@ -55,7 +87,8 @@ QByteArray Diagnostics::summary(const QByteArray& text, long long repeats)
     return text + " (repeated " + QByteArray::number(repeats) + " times)\n";
 }
 
-bool Diagnostics::Limiter::admit(const QByteArray& text, Clock::time_point now, long long times)
+bool Diagnostics::Limiter::admit(const QByteArray& text, Clock::time_point now, long long times,
+                                 const char* logSource)
 {
     if (times <= 0)
         return false;
@@ -63,14 +96,14 @@ bool Diagnostics::Limiter::admit(const QByteArray& text, Clock::time_point now, 
     auto it = windows.find(text);
     if (it == windows.end()) {
         if (windows.size() < kMaxTracked)
-            windows.emplace(text, Window{now, times - 1});
+            windows.emplace(text, Window{now, times - 1, logSource});
         return true;
     }
     it->second.repeats += times;
     return false;
 }
 
-std::deque<QByteArray> Diagnostics::Limiter::expire(Clock::time_point now, bool* open)
+std::deque<QByteArray> Diagnostics::Limiter::expire(Clock::time_point now, bool* open, std::deque<LogLine>* logged)
 {
     std::deque<QByteArray> lines;
     std::lock_guard<std::mutex> lock(mutex);
@@ -83,7 +116,10 @@ std::deque<QByteArray> Diagnostics::Limiter::expire(Clock::time_point now, bool*
         } else {
             // The count goes out and a new window starts with it.
             lines.push_back(summary(it->first, w.repeats));
-            w = Window{now, 0};
+            if (logged && w.logSource)
+                logged->emplace_back(w.logSource, lines.back().chopped(1));
+            w.start = now;
+            w.repeats = 0;
             ++it;
         }
     }

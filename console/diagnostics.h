@@ -3,10 +3,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <utility>
 
 class LineWriter;
 
@@ -21,6 +23,14 @@ public:
     static void install();
     // One diagnostic line, without its line feed, that happened `times` times.
     static void report(const QByteArray& text, long long times = 1);
+    // A line the log gets too, under logSource (nullptr: stderr only), with
+    // the same limit: the log gets stderr's count line too. An explanation
+    // (the English cause and remedy beside a line in the system's own
+    // Russian) follows text in the same write whenever text goes out, and
+    // is the log's line instead of it. Before install() both go to Qt's
+    // message output every time, as the other diagnostics do.
+    static void reportLogged(const char* logSource, const QByteArray& text,
+                             const QByteArray& explanation = QByteArray());
     static bool flush(int timeoutMs);
 
     static constexpr int kMaxLines = 256;
@@ -33,16 +43,23 @@ public:
     {
     public:
         using Clock = std::chrono::steady_clock;
-        // Whether the text goes out now; the rest of `times` is counted.
-        bool admit(const QByteArray& text, Clock::time_point now, long long times = 1);
+        // A window's count line as the log gets it, with its source.
+        using LogLine = std::pair<const char*, QByteArray>;
+        // Whether the text goes out now; the rest of `times` is counted. With
+        // a log source, the window's count line also goes to the log.
+        bool admit(const QByteArray& text, Clock::time_point now, long long times = 1,
+                   const char* logSource = nullptr);
         // Lines for the windows that ended by now: the text with its count.
-        // *open (when given) tells whether a window is still open.
-        std::deque<QByteArray> expire(Clock::time_point now, bool* open = nullptr);
+        // *open (when given) tells whether a window is still open; *logged
+        // (when given) gets the counts of the windows with a log source.
+        std::deque<QByteArray> expire(Clock::time_point now, bool* open = nullptr,
+                                      std::deque<LogLine>* logged = nullptr);
 
     private:
         struct Window {
             Clock::time_point start;
             long long repeats = 0;
+            const char* logSource = nullptr;
         };
         std::mutex mutex;
         std::map<QByteArray, Window> windows;
@@ -56,6 +73,7 @@ private:
 
     Limiter limiter;
     LineWriter* writer;
+    static std::atomic<bool> installed;
 };
 
 #endif
