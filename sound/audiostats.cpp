@@ -1,7 +1,7 @@
 #include "sound/audiostats.h"
+#include "console/diagnostics.h"
+#include "sound/sound.h"
 #include "udp/udpread.h"
-
-#include <QDebug>
 
 AudioStats::Counts AudioStats::counts() const
 {
@@ -10,6 +10,7 @@ AudioStats::Counts AudioStats::counts() const
 
 void AudioStats::report()
 {
+    reportRefused();
     // Looked at once a second, not at every exchange.
     if (lastReport.isValid() && lastReport.elapsed() < 1000)
         return;
@@ -18,8 +19,28 @@ void AudioStats::report()
     const QByteArray line = reportLine(now - reported, UDPread::kMaxQueuedBlocks);
     if (line.isEmpty())
         return;
-    qDebug().noquote() << line;
+    Diagnostics::reportLogged("main", line);
     reported = now;
+}
+
+void AudioStats::reportRefused()
+{
+    const qint64 refused = oddRefused.load() - refusedReported;
+    if (refused == 0 || (lastRefusedReport.isValid() && lastRefusedReport.elapsed() < 1000))
+        return;
+    lastRefusedReport.start();
+    refusedReported += refused;
+    Diagnostics::reportLogged("main", refusedLine(refused, lastOddBytes.load()));
+}
+
+QByteArray AudioStats::refusedLine(qint64 count, qint64 lastBytes)
+{
+    const QByteArray what = count == 1
+        ? "a " + QByteArray::number(lastBytes) + "-byte datagram refused"
+        : QByteArray::number(count) + " datagrams of odd size refused (the last " + QByteArray::number(lastBytes)
+            + " bytes)";
+    return "ERROR: UDP audio: " + what + ", audio is 16-bit words: send an even number of bytes (best "
+        + QByteArray::number(AUDIO_BLOCK_BYTES) + ")";
 }
 
 QByteArray AudioStats::reportLine(const Counts& c, int maxQueued)

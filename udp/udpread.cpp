@@ -1,4 +1,5 @@
 #include "udp/udpread.h"
+#include "console/diagnostics.h"
 #include "sound/sound.h"
 
 #include <QDebug>
@@ -52,9 +53,19 @@ void UDPread::writeBufUDP()
         const qint64 size = udpSocketClient->pendingDatagramSize();
         if (dataBufferUDP.size() + qMax<qint64>(size, 0) > kMaxHeldBytes) {
             // Rate-limited with a count by the diagnostics output.
-            qDebug() << "ERROR: Переполнение буффера более чем в 10 раз!";
+            Diagnostics::reportLogged("main", "ERROR: Переполнение буффера более чем в 10 раз!",
+                                      oversizeLine(size, dataBufferUDP.size()));
             udpSocketClient->readDatagram(nullptr, 0);
             return;
+        }
+        if (size % 2 != 0) {
+            // Half a word would shift every later block by a byte, and the
+            // rest of the call would be noise: refused whole. Said by the
+            // audio counts' report in this thread, at most once a second.
+            udpSocketClient->readDatagram(nullptr, 0);
+            sound->stats.lastOddBytes = size;
+            ++sound->stats.oddRefused;
+            continue;
         }
         QByteArray datagram(static_cast<int>(qMax<qint64>(size, 0)), Qt::Uninitialized);
         const qint64 got = udpSocketClient->readDatagram(datagram.data(), datagram.size());
@@ -71,4 +82,16 @@ void UDPread::writeBufUDP()
             dataBufferUDP.remove(0, AUDIO_BLOCK_BYTES);
         }
     }
+}
+
+QByteArray UDPread::oversizeLine(qint64 size, int held)
+{
+    const QString with = held > 0 ? QStringLiteral(" with the %1 held").arg(held) : QString();
+    return QStringLiteral("ERROR: UDP audio: a %1-byte datagram refused, more than the %2 bytes that may wait%3: "
+                          "send at most %2 bytes, best %4")
+        .arg(size)
+        .arg(kMaxHeldBytes)
+        .arg(with)
+        .arg(AUDIO_BLOCK_BYTES)
+        .toUtf8();
 }

@@ -12,8 +12,9 @@ class QUdpSocket;
 class Sound;
 
 // Receives the parent's audio datagrams, joins them into one stream and cuts
-// it into blocks for the shield. Serves in the SPI exchange thread, which
-// takes the blocks.
+// it into blocks for the shield; a datagram of odd size is refused whole,
+// so every block starts on a 16-bit word. Serves in the SPI exchange
+// thread, which takes the blocks.
 class UDPread : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,9 @@ public:
     // runs fast loses its oldest audio instead of growing the delay.
     static constexpr int kMaxQueuedBlocks = 10;
     static constexpr int kMaxHeldBytes = 5120;
+
+    // What a parent is told of a datagram refused for the bound.
+    static QByteArray oversizeLine(qint64 size, int held);
 
 public slots:
     void writeBufUDP();

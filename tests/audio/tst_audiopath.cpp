@@ -12,7 +12,7 @@
 using namespace rig;
 
 namespace {
-enum ParentPattern { TwiceTheRate, StallThenBurst, Chunks };
+enum ParentPattern { TwiceTheRate, StallThenBurst, Chunks, OddBetween, OversizedBetween };
 
 QByteArray pattern(int size, int seed)
 {
@@ -159,18 +159,18 @@ void TestAudioPath::oversizedDatagramIsDroppedWithMessage()
     QTest::qWait(200);
     QVERIFY(lineBlocks(mark).isEmpty());
 
-    // 4609 bytes fit: nine blocks, one byte held over.
-    const QByteArray big = pattern(4609, 6);
+    // 4610 bytes fit: nine blocks, two bytes held over.
+    const QByteArray big = pattern(4610, 6);
     sendToDriver(big);
     QVERIFY(waitLineBlocks(mark, 9, 3000));
-    const QByteArray tail = pattern(511, 7);
+    const QByteArray tail = pattern(510, 7);
     sendToDriver(tail);
     QVERIFY(waitLineBlocks(mark, 10, 2000));
     const auto blocks = lineBlocks(mark);
     QCOMPARE(blocks.size(), 10);
     for (int i = 0; i < 9; ++i)
         QCOMPARE(blocks[i], big.mid(512 * i, 512));
-    QCOMPARE(blocks[9], big.right(1) + tail);
+    QCOMPARE(blocks[9], big.right(2) + tail);
 }
 
 void TestAudioPath::queuedBlocksLeaveOnConsecutiveExchanges()
@@ -221,15 +221,27 @@ void TestAudioPath::parentPatternReachesLineInOrder_data()
     QTest::addColumn<int>("medianBelow"); // ms, from 4 s on; 0: not checked
     QTest::addColumn<int>("medianAbove"); // ms, from 4 s on; 0: not checked
     QTest::addColumn<int>("worstBelow");  // ms, from 2 s on; 0: not checked
+    QTest::addColumn<QByteArray>("told"); // on stderr; empty: not checked
     // Twice the line's rate: the hard bound drops, the delay stays bounded.
-    QTest::newRow("twice the rate") << QStringList() << int(TwiceTheRate) << 400 << 0 << 0 << 10 * 16 + 80;
+    const QByteArray none;
+    QTest::newRow("twice the rate") << QStringList() << int(TwiceTheRate) << 400 << 0 << 0 << 10 * 16 + 80 << none;
     // A parent stalled 64 ms then catching up gets its delay back soon.
-    QTest::newRow("stall then burst") << QStringList() << int(StallThenBurst) << 4 << scaled(48) << 0 << 0;
+    QTest::newRow("stall then burst") << QStringList() << int(StallThenBurst) << 4 << scaled(48) << 0 << 0 << none;
     // ... unless it asked for the plain FIFO: the 64 ms stay.
     QTest::newRow("stall then burst, -audio-fifo") << QStringList{"-audio-fifo"} << int(StallThenBurst) << 0 << 0
-                                                   << 56 << 0;
+                                                   << 56 << 0 << none;
     // Large datagrams come down to nothing between chunks: nothing dropped.
-    QTest::newRow("4096-byte chunks") << QStringList() << int(Chunks) << 0 << 0 << 0 << 0;
+    QTest::newRow("4096-byte chunks") << QStringList() << int(Chunks) << 0 << 0 << 0 << 0 << none;
+    // A datagram of odd size between blocks is refused whole: the blocks
+    // after it reach the line on their word boundaries.
+    QTest::newRow("511 bytes between blocks")
+        << QStringList() << int(OddBetween) << 2 << 0 << 0 << 0
+        << QByteArray("ERROR: UDP audio: a 511-byte datagram refused, audio is 16-bit words: send an even number of "
+                      "bytes (best 512)\n");
+    QTest::newRow("5122 bytes between blocks")
+        << QStringList() << int(OversizedBetween) << 2 << 0 << 0 << 0
+        << QByteArray("ERROR: Переполнение буффера более чем в 10 раз!\nERROR: UDP audio: a 5122-byte datagram "
+                      "refused, more than the 5120 bytes that may wait: send at most 5120 bytes, best 512\n");
 }
 
 void TestAudioPath::parentPatternReachesLineInOrder()
@@ -240,6 +252,7 @@ void TestAudioPath::parentPatternReachesLineInOrder()
     QFETCH(int, medianBelow);
     QFETCH(int, medianAbove);
     QFETCH(int, worstBelow);
+    QFETCH(QByteArray, told);
     if (!args.isEmpty()) {
         delete driver;
         driver = new DriverProcess();
@@ -271,6 +284,8 @@ void TestAudioPath::parentPatternReachesLineInOrder()
     pace.setTimerType(Qt::PreciseTimer);
     connect(&pace, &QTimer::timeout, [&] {
         for (; slot * period <= clock.elapsed(); ++slot) {
+            if (slot == 62 && (shape == OddBetween || shape == OversizedBetween))
+                sendToDriver(pattern(shape == OddBetween ? 511 : 5122, 9));
             if (shape == Chunks)
                 sendBlocks(8);
             else if (shape != StallThenBurst || slot < 62 || slot > 66)
@@ -325,6 +340,7 @@ void TestAudioPath::parentPatternReachesLineInOrder()
     // Losses are reported, at most once a second, not for every block.
     const int reports = driver->stderrBytes().count("ERROR: UDP audio:");
     QVERIFY2(lost == 0 || (reports >= 1 && reports <= 9), driver->stderrBytes().constData());
+    QVERIFY2(driver->stderrBytes().contains(told), driver->stderrBytes().constData());
 }
 
 void TestAudioPath::peerThatNeverReadsGetsNoLessThanSixtyDatagramsPerSecond()

@@ -12,7 +12,8 @@
 // taking up to 11 blocks. Checked beyond "no crash": every block taken is
 // exactly 512 bytes, is the next block of what was accepted or a newer one
 // when the oldest were dropped, and at most 10 wait; a datagram is refused
-// only when the bytes held would pass the bound, so what is held never does.
+// only when the bytes held would pass the bound, so what is held never does,
+// or when its size is odd, so the blocks stay on word boundaries.
 
 #include "fuzzprocess.h"
 #include "sound/sound.h"
@@ -111,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int held = accepted.size() % AUDIO_BLOCK_BYTES;
         intake->writeBufUDP();
         require(!socket->hasPendingDatagrams(), "datagram left unread");
-        if (held + length <= UDPread::kMaxHeldBytes)
+        if (held + length <= UDPread::kMaxHeldBytes && length % 2 == 0)
             accepted.append(datagram);
         require(sound.dataToShieldBuffer.size() <= UDPread::kMaxQueuedBlocks, "more blocks waiting than the bound");
         require(sound.dataToShieldBuffer.bytes() == qint64(sound.dataToShieldBuffer.size()) * AUDIO_BLOCK_BYTES,
