@@ -1,4 +1,5 @@
 #include "commands/usartport.h"
+#include "console/diagnostics.h"
 #include "log/logservice.h"
 #include "utils/datatransmission.h"
 #include "utils/localtimelock.h"
@@ -18,6 +19,16 @@ constexpr int kFinalWriteMs = 100;
 QByteArray hexDump(const QByteArray& bytes)
 {
     return bytes.toHex(' ').toUpper();
+}
+
+// What qDebug() prints for a text and a quoted value: the line stays as it was.
+QByteArray debugText(const char* text, const QString& value)
+{
+    QString out;
+    QDebug(&out) << text << value;
+    if (out.endsWith(QLatin1Char(' ')))
+        out.chop(1);
+    return out.toUtf8();
 }
 }
 
@@ -76,10 +87,12 @@ bool UsartPort::openPort()
         opened = serialPort->open(QIODevice::ReadWrite);
     }
     if (opened) {
+        // After a failure the log has its own line for this.
         if (lastOpenFailed)
             logService->debug("main", "Serial port: %s opened", qPrintable(path));
+        Diagnostics::reportLogged(lastOpenFailed ? nullptr : "main", "DEBUG: USART: Успешно открыт порт",
+                                  QStringLiteral("serial: %1 opened, 115200 8N1").arg(path).toUtf8());
         lastOpenFailed = false;
-        qDebug() << "DEBUG: USART: Успешно открыт порт";
         return true;
     }
     // Retried once a second: say it once, not every second. The second line
@@ -88,12 +101,28 @@ bool UsartPort::openPort()
     if (!lastOpenFailed) {
         const QString why = QStringLiteral("cannot open %1: %2; trying again every second")
                                 .arg(path, serialPort->errorString());
-        qDebug() << "DEBUG: USART: Ошибка открытия порта";
-        qDebug().noquote() << "ERROR: serial:" << why;
+        Diagnostics::reportLogged(nullptr, "DEBUG: USART: Ошибка открытия порта",
+                                  "ERROR: serial: " + why.toUtf8() + '\n' + openRemedy().toUtf8());
         logService->debug("main", "Serial port: %s", qPrintable(why));
     }
     lastOpenFailed = true;
     return false;
+}
+
+QString UsartPort::openRemedy() const
+{
+    switch (serialPort->error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("serial: %1 does not exist: check the name the board library gives "
+                              "(ZQ_BOARD_SERIAL for the stand-in) and that the device is there").arg(path);
+    case QSerialPort::PermissionError:
+        return QStringLiteral("serial: %1 is held by another program or closed to this user: stop the other "
+                              "program (its lock file is in /run/lock) or give this user read and write access "
+                              "(group dialout)").arg(path);
+    default:
+        return QStringLiteral("serial: check that %1 is the shield's serial device and that no other program "
+                              "uses it").arg(path);
+    }
 }
 
 void UsartPort::requestWrite()
@@ -202,7 +231,13 @@ void UsartPort::slotCloseBroken()
     closePending = false;
     if (!serialPort->isOpen())
         return;
-    qDebug() << "DEBUG: USART: порт закрыт после ошибки:" << serialPort->errorString();
+    const QString why = serialPort->errorString();
+    Diagnostics::reportLogged(
+        "main", debugText("DEBUG: USART: порт закрыт после ошибки:", why),
+        QStringLiteral("ERROR: serial: %1 closed after an error (%2), as when the shield resets or its cable is "
+                       "unplugged; opened again every second, a call in progress is dropped")
+            .arg(path, why)
+            .toUtf8());
     serialPort->close();
     serialPort->clearError();
     lastOpenFailed = false;

@@ -64,6 +64,8 @@ private slots:
 
 private:
     bool openPort();
+    // What to do when the port does not open, by what went wrong.
+    QString openRemedy() const;
     // Emits portLost() to the main thread: a hand-over inside Qt, named for
     // ThreadSanitizer like requestWrite().
     void handOverPortLost();

@@ -1,5 +1,6 @@
 #include "console/consolescan.h"
 #include "console/console.h"
+#include "console/diagnostics.h"
 #include "console/linereader.h"
 #include "utils/signalwatcher.h"
 #include "log/logservice.h"
@@ -175,7 +176,8 @@ int ConsoleScan::mode_read_list(const QStringList& tokens, DialPlan::NumberList 
     bool ok = false;
     const int number = tokens.at(0).toInt(&ok, 10);
     if (!ok) {
-        qDebug() << "#ERROR: Ошибка ввода квартиры";
+        Diagnostics::reportLogged("Console", "#ERROR: Ошибка ввода квартиры",
+                                  badNumberLine(tokens.join(QLatin1Char(' ')), list));
         return 0;
     }
     if (tokens.size() > 1)
@@ -189,6 +191,19 @@ int ConsoleScan::mode_read_list(const QStringList& tokens, DialPlan::NumberList 
     }
     model->dialPlan.insert(list, static_cast<unsigned>(number));
     return 0;
+}
+
+QByteArray ConsoleScan::badNumberLine(const QString& line, DialPlan::NumberList list)
+{
+    // A pasted block could be long: enough of it to recognise.
+    constexpr int kShown = 40;
+    const QString shown = line.size() > kShown ? line.left(kShown) + QStringLiteral("...") : line;
+    const QString name = list == DialPlan::ImitList ? QStringLiteral("virtual") : QStringLiteral("blocked");
+    return QStringLiteral("#ERROR: dial plan: \"%1\" is no apartment number, the line is ignored; the %2 list takes "
+                          "one decimal number per line, 0 to %3, and a negative number ends it")
+        .arg(shown, name)
+        .arg(MAX_APARTMENT)
+        .toUtf8();
 }
 
 void ConsoleScan::command_spi_do(uint8_t readCommandGroup, uint16_t readCommandSub, QString readCommandMessage)

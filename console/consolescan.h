@@ -45,6 +45,8 @@ public slots:
 
 private:
     int mode_read_list(const QStringList& tokens, DialPlan::NumberList list);
+    // What the parent is told of a list line that is no number.
+    static QByteArray badNumberLine(const QString& line, DialPlan::NumberList list);
     void command_spi_do(uint8_t readCommandGroup, uint16_t readCommandSub, QString readCommandMessage);
 
     ConsoleModeRead_em consoleModeRead = READ_COMMANDS;
