@@ -68,3 +68,17 @@ const char* commandName(uint8_t cmd)
     }
     return nullptr;
 }
+
+int doorOfCommand(uint8_t cmd)
+{
+    switch (cmd) {
+    case CMD_OPEN_1_FREE:
+    case CMD_OPEN_1:
+        return 1;
+    case CMD_OPEN_2_FREE:
+    case CMD_OPEN_2:
+        return 2;
+    default:
+        return 0;
+    }
+}

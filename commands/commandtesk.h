@@ -35,6 +35,9 @@ constexpr uint8_t CMD_OPEN_2_FREE_DONE = 0x24;
 // The name of a command code as the code above spells it, or nullptr for a
 // code the driver does not know. For the tools that show frames to people.
 const char* commandName(uint8_t cmd);
+// The door (1 or 2) a door command to the shield opens, free or in a call;
+// 0 for any other code.
+int doorOfCommand(uint8_t cmd);
 
 // One 10-byte shield frame as a value.
 class CommandTESK

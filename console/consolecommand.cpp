@@ -20,9 +20,14 @@ void ConsoleCommand::command_pickup()
     Console::writeLine(QStringLiteral("pickup"));
 }
 
-void ConsoleCommand::command_open()
+void ConsoleCommand::command_open(int door)
 {
-    Console::writeLine(QStringLiteral("open"));
+    Console::writeLine(QStringLiteral("open %1").arg(door));
+}
+
+void ConsoleCommand::command_open_failed(int door)
+{
+    Console::writeLine(QStringLiteral("open %1 failed").arg(door));
 }
 
 void ConsoleCommand::command_drop()

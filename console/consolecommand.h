@@ -13,7 +13,10 @@ public:
 
     void command_dial(uint16_t room, uint8_t addrGate);
     void command_pickup();
-    void command_open();
+    // "open N": the shield confirmed door N.
+    void command_open(int door);
+    // "open N failed": the shield never answered the command for door N.
+    void command_open_failed(int door);
     void command_drop();
     void command_message(const uint8_t* buffer, uint8_t size);
 

@@ -2,6 +2,7 @@
 #include "commands/commandsender.h"
 #include "commands/usarttimerthread.h"
 #include "console/consolecommand.h"
+#include "console/diagnostics.h"
 #include "log/logservice.h"
 #include "sound/sound.h"
 #include "zma/modelkorvel2023.h"
@@ -92,8 +93,10 @@ void ControllerKorvel2023::reportDroppedBytes()
         return;
     if (lastDropReport.isValid() && lastDropReport.elapsed() < kDropReportMs)
         return;
-    qDebug().noquote() << QStringLiteral("ERROR: serial: %1 received bytes dropped, more came than the decoder takes")
-                              .arg(droppedBytes);
+    Diagnostics::reportLogged("main", QStringLiteral("ERROR: serial: %1 received bytes dropped, more came than the "
+                                                     "decoder takes")
+                                          .arg(droppedBytes)
+                                          .toUtf8());
     droppedBytes = 0;
     lastDropReport.start();
 }
@@ -125,17 +128,25 @@ void ControllerKorvel2023::slotAbandoned(const CommandTESK& cmd, int sends)
     const char* name = commandName(cmd.cmd);
     const QString what = QStringLiteral("%1 sent %2 times").arg(name ? name : "an unknown command").arg(sends);
     const bool identityRequest = cmd.cmd >= CMD_READ_VERSION_ZMA && cmd.cmd <= CMD_READ_UID_2;
-    if (!identityRequest)
-        qDebug().noquote() << QStringLiteral("ERROR: serial: the shield did not answer %1, given up").arg(what);
+    if (!identityRequest) {
+        // Beside the log's "ERROR CMD", which names nothing.
+        Diagnostics::reportLogged(
+            "Controller", QStringLiteral("ERROR: serial: the shield did not answer %1, given up").arg(what).toUtf8());
+        const int door = doorOfCommand(cmd.cmd);
+        if (door != 0 && model->settings->confirm)
+            view->consoleCommand->command_open_failed(door);
+    }
     if (!identityPending)
         return;
     // Nothing asks for the identity any more: ask again after a pause, for
     // as long as it takes; a shield may be powered or reset late.
     // Once a minute at most, also for a shield that answers now and then.
     if (!lastSilentReport.isValid() || lastSilentReport.elapsed() >= kSilentReportMs) {
-        qDebug().noquote() << QStringLiteral("ERROR: serial: the shield does not answer on %1 (%2), asking again every %3 s")
-                                  .arg(view->usart->portName(), what)
-                                  .arg(kIdentityRetryMs / 1000);
+        Diagnostics::reportLogged("main", QStringLiteral("ERROR: serial: the shield does not answer on %1 (%2), "
+                                                         "asking again every %3 s")
+                                              .arg(view->usart->portName(), what)
+                                              .arg(kIdentityRetryMs / 1000)
+                                              .toUtf8());
         lastSilentReport.start();
         shieldSilent = true;
     }
@@ -236,8 +247,8 @@ void ControllerKorvel2023::handleIdentity(const CommandTESK& receiveCmd)
         // The sequence goes on from this answer; a retry would start it over.
         timerIdentityRetry->stop();
         if (shieldSilent) {
-            qDebug().noquote() << QStringLiteral("serial: the shield answers on %1 at last")
-                                      .arg(view->usart->portName());
+            const QString line = QStringLiteral("serial: the shield answers on %1 at last").arg(view->usart->portName());
+            Diagnostics::reportLogged("main", line.toUtf8());
             shieldSilent = false;
         }
     }
@@ -329,12 +340,12 @@ void ControllerKorvel2023::in_free(CommandTESK receiveCmd)
     case CMD_OPEN_1_FREE_DONE:
         logService->debug("Controller", "Success OP1");
         view->commandSender->repeatStop();
-        confirmOpen();
+        confirmOpen(1);
         break;
     case CMD_OPEN_2_FREE_DONE:
         logService->debug("Controller", "Success OP2");
         view->commandSender->repeatStop();
-        confirmOpen();
+        confirmOpen(2);
         break;
     default:
         break;
@@ -366,12 +377,12 @@ void ControllerKorvel2023::in_cell(CommandTESK receiveCmd)
         break;
     case CMD_OPEN_1:
         view->commandSender->repeatStop();
-        confirmOpen();
+        confirmOpen(1);
         logService->debug("Controller", "STATUS_CALL Открыта дверь 1");
         break;
     case CMD_OPEN_2:
         view->commandSender->repeatStop();
-        confirmOpen();
+        confirmOpen(2);
         logService->debug("Controller", "STATUS_CALL Открыта дверь 2");
         break;
     default:
@@ -392,12 +403,12 @@ void ControllerKorvel2023::in_pickup(CommandTESK receiveCmd)
         break;
     case CMD_OPEN_1:
         view->commandSender->repeatStop();
-        confirmOpen();
+        confirmOpen(1);
         logService->debug("Controller", "STATUS_PICKUP Открыта дверь 1");
         break;
     case CMD_OPEN_2:
         view->commandSender->repeatStop();
-        confirmOpen();
+        confirmOpen(2);
         logService->debug("Controller", "STATUS_PICKUP Открыта дверь 2");
         break;
     default:
@@ -406,10 +417,10 @@ void ControllerKorvel2023::in_pickup(CommandTESK receiveCmd)
     }
 }
 
-void ControllerKorvel2023::confirmOpen()
+void ControllerKorvel2023::confirmOpen(int door)
 {
     if (model->settings->confirm)
-        view->consoleCommand->command_open();
+        view->consoleCommand->command_open(door);
 }
 
 void ControllerKorvel2023::logCallAudio()

@@ -67,8 +67,8 @@ private:
     void in_cell(CommandTESK receiveCmd);
     void in_pickup(CommandTESK receiveCmd);
     void handleIdentity(const CommandTESK& receiveCmd);
-    // With -confirm, the parent hears that the shield opened a door.
-    void confirmOpen();
+    // With -confirm, the parent hears that the shield opened door 1 or 2.
+    void confirmOpen(int door);
     // The log gets what the parent's audio lost during the call.
     void logCallAudio();
     static uint32_t make_uint32_from_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);

@@ -74,10 +74,10 @@ void TestCallControl::shieldDropEndsCall_data()
     // The shield's confirmations, told to a parent that asked for them.
     QTest::newRow("after pickup and door, -confirm")
         << QStringList{"-confirm"} << true << true << QByteArray("STATUS_PICKUP Drop")
-        << QStringList{"dial 12", "pickup", "open", "drop"};
+        << QStringList{"dial 12", "pickup", "open 1", "drop"};
     QTest::newRow("while ringing, door, -confirm") << QStringList{"-confirm"} << false << true
                                                    << QByteArray("STATUS_CALL Drop")
-                                                   << QStringList{"dial 12", "open", "drop"};
+                                                   << QStringList{"dial 12", "open 1", "drop"};
 }
 
 void TestCallControl::shieldDropEndsCall()

@@ -55,10 +55,14 @@ void TestParentConsole::doorCommandsWhileFree_data()
                                                    << QByteArray("confirmed") << none;
     QTest::newRow("open 1 confirmed, -confirm") << QByteArray("open 1") << kOpen1Frame << false
                                                 << QStringList{"-confirm"} << QByteArray("confirmed")
-                                                << QStringList{"open"};
-    // A door command the shield never answers is named on stderr.
+                                                << QStringList{"open 1"};
+    // A door command the shield never answers is named on stderr and in
+    // the log, and told as failed to a parent that asked.
     QTest::newRow("open 1 never answered") << QByteArray("open 1") << kOpen1Frame << false << none
                                            << QByteArray("given up") << none;
+    QTest::newRow("open 1 never answered, -confirm") << QByteArray("open 1") << kOpen1Frame << false
+                                                     << QStringList{"-confirm"} << QByteArray("given up")
+                                                     << QStringList{"open 1 failed"};
 }
 
 void TestParentConsole::doorCommandsWhileFree()
@@ -82,9 +86,9 @@ void TestParentConsole::doorCommandsWhileFree()
         rig.shield.send(frame(OPEN_1_FREE_DONE));
         QVERIFY(rig.log.waitMessage("Controller", "Success OP1", kWait));
     } else if (outcome == "given up") {
-        QVERIFY2(rig.driver.waitStderr("ERROR: serial: the shield did not answer CMD_OPEN_1_FREE sent 6 times, "
-                                       "given up\n", scaled(8000)),
-                 rig.driver.stderrBytes().constData());
+        const QByteArray givenUp = "ERROR: serial: the shield did not answer CMD_OPEN_1_FREE sent 6 times, given up";
+        QVERIFY2(rig.driver.waitStderr(givenUp + '\n', scaled(8000)), rig.driver.stderrBytes().constData());
+        QVERIFY(rig.log.waitMessage("Controller", givenUp, kWait));
     }
     QVERIFY(rig.consoleBarrier());
     QTest::qWait(200);
