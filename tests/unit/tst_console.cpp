@@ -49,6 +49,10 @@ void TstConsole::commandLineParses_data()
     QTest::newRow("2") << "2" << 2 << none << QString();
     QTest::newRow("11") << "11" << 1 << 1 << QString();
     QTest::newRow("7102") << "7102" << 7 << 102 << QString();
+    // Digits counted by tens: a count by nines gets these wrong.
+    QTest::newRow("7290") << "7290" << 7 << 290 << QString();
+    QTest::newRow("7999") << "7999" << 7 << 999 << QString();
+    QTest::newRow("95") << "95" << 9 << 5 << QString();
     QTest::newRow("65535 largest number") << "65535" << 6 << 5535 << QString();
     QTest::newRow("65557 is no number") << "65557" << 0 << 0 << QString();
     QTest::newRow("65538 is no number") << "65538" << 0 << 0 << QString();
@@ -258,6 +262,15 @@ void TstConsole::repeatedDiagnosticIsCountedOncePerSecond()
     QCOMPARE(lines(limiter.expire(at(3000), &open)), QList<QByteArray>());
     QVERIFY(!open);
     QVERIFY(limiter.admit("a", at(3100)));
+
+    // A line with a log source: the log gets the same count line.
+    QVERIFY(limiter.admit("c", at(3200), 1, "main"));
+    QVERIFY(!limiter.admit("c", at(3300), 1, "main"));
+    std::deque<Diagnostics::Limiter::LogLine> logged;
+    QCOMPARE(lines(limiter.expire(at(4200), &open, &logged)), QList<QByteArray>{"c (repeated 1 times)\n"});
+    QCOMPARE(logged.size(), size_t(1));
+    QCOMPARE(logged.front().first, "main");
+    QCOMPARE(logged.front().second, QByteArray("c (repeated 1 times)"));
 }
 
 void TstConsole::stalledReaderBlocksOnlyTheWriterThread()

@@ -236,6 +236,14 @@ void TstFrame::overBoundOldestBytesGoAndAreCounted()
     QCOMPARE(rs.push(b.mid(4)), QList<QByteArray>{b});
     QCOMPARE(rs.takeOverflow(), qint64(0));
     QCOMPARE(rs.pending(), 0);
+
+    // Bytes already taken by next() do not count: 14 wait, 50 more fit.
+    rs.append(a + a + b.left(4));
+    QByteArray taken;
+    QVERIFY(rs.next(&taken));
+    QCOMPARE(rs.pending(), 14);
+    QCOMPARE(rs.push(b.mid(4) + QByteArray(44, char(0x00))), (QList<QByteArray>{a, b}));
+    QCOMPARE(rs.takeOverflow(), qint64(0));
 }
 
 QTEST_APPLESS_MAIN(TstFrame)
