@@ -1,6 +1,8 @@
 # Debian packages (cpack -G DEB in the build directory):
-#   zma-driver      the driver and zma-log, its log reader; on the board the
-#                   vendor's library provides libzq-board-korvel-2023.so.1
+#   zma-driver      the driver and zma-log, its log reader, with a systemd
+#                   unit (off by default) that forwards the log to the
+#                   journal; on the board the vendor's library provides
+#                   libzq-board-korvel-2023.so.1
 #   zma-driver-sim  what runs it without the board: the stand-in library in
 #                   a private directory, shield-sim, zma-driver-demo and
 #                   replay-session
@@ -61,6 +63,10 @@ endforeach()
 install(TARGETS zma-driver zma-log RUNTIME DESTINATION bin COMPONENT driver)
 install(FILES ${_pkg}/zma-driver.8.gz DESTINATION share/man/man8 PERMISSIONS ${_lib_perms} COMPONENT driver)
 install(FILES ${_pkg}/zma-log.1.gz DESTINATION share/man/man1 PERMISSIONS ${_lib_perms} COMPONENT driver)
+# The unit that forwards the log to the journal, shipped off (nothing
+# enables it). /lib, not /usr/lib: where Debian 12 keeps units.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/zma-log-journal.service DESTINATION /lib/systemd/system
+  PERMISSIONS ${_lib_perms} COMPONENT driver)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md DESTINATION share/doc/zma-driver
   PERMISSIONS ${_lib_perms} COMPONENT driver)
 

@@ -3,27 +3,31 @@
 # checks them with lintian (no errors, no hardening tags) and hardening-check,
 # installs the native ones into an empty root and runs the installed
 # programs there: zma-driver-demo until the driver says "shield_ready", the
-# shield-sim(1) example, zma-log and replay-session; checks that the arm64
-# driver package holds no board library. Prints its findings only, and
-# leaves nothing behind.
-# Usage: tools/check-packages.sh [NATIVE_BUILD] [ARM64_BUILD]   (as root)
+# shield-sim(1) example, zma-log and replay-session; checks the journal unit
+# (shipped, valid, enabled by nothing) and that the arm64 driver package
+# holds no board library. Prints its findings only, and leaves nothing
+# behind. ARM64_BUILD "none" checks the native packages only.
+# Usage: tools/check-packages.sh [NATIVE_BUILD] [ARM64_BUILD|none]   (as root)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 native=${1:-build}
 arm64=${2:-build-arm64}
-bash tools/setup-deps.sh lintian devscripts >/dev/null
+# systemd for systemd-analyze, which checks the unit.
+bash tools/setup-deps.sh lintian devscripts systemd >/dev/null
 say() { echo "check-packages: $*"; }
 fail() { echo "check-packages: FAIL: $*" >&2; exit 1; }
 
-for b in "$native" "$arm64"; do
+builds=("$native")
+[ "$arm64" = none ] || builds+=("$arm64")
+for b in "${builds[@]}"; do
   [ -f "$b/CPackConfig.cmake" ] || fail "no $b/CPackConfig.cmake: configure and build $b first"
   rm -f "$b"/zma-driver*.deb
   (cd "$b" && cpack -G DEB >/dev/null) || fail "cpack in $b"
 done
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$native/CPackConfig.cmake")-1
 native_arch=$(dpkg --print-architecture)
-debs=("$native/zma-driver_${version}_${native_arch}.deb" "$native/zma-driver-sim_${version}_${native_arch}.deb"
-      "$arm64/zma-driver_${version}_arm64.deb" "$arm64/zma-driver-sim_${version}_arm64.deb")
+debs=("$native/zma-driver_${version}_${native_arch}.deb" "$native/zma-driver-sim_${version}_${native_arch}.deb")
+[ "$arm64" = none ] || debs+=("$arm64/zma-driver_${version}_arm64.deb" "$arm64/zma-driver-sim_${version}_arm64.deb")
 for d in "${debs[@]}"; do
   [ -f "$d" ] || fail "no $d"
 done
@@ -46,7 +50,8 @@ done
 say "lintian: no errors and no hardening tags on ${#debs[@]} packages"
 
 # The arm64 driver: the vendor's library is needed, not shipped; no run path
-# into a build tree; Depends names the Qt runtime packages.
+# into a build tree; Depends names the Qt runtime packages and libsystemd.
+if [ "$arm64" != none ]; then
 arm_driver=${debs[2]}
 if dpkg-deb --contents "$arm_driver" | grep -q 'libzq-board'; then
   fail "$arm_driver holds a board library"
@@ -56,10 +61,11 @@ dyn=$(readelf -d "$x/arm/usr/bin/zma-driver")
 grep -q 'NEEDED.*\[libzq-board-korvel-2023.so.1\]' <<<"$dyn" || fail "arm64 zma-driver does not need the board library"
 ! grep -Eq 'RUNPATH|RPATH' <<<"$dyn" || fail "arm64 zma-driver has a run path: $(grep -E 'RUNPATH|RPATH' <<<"$dyn")"
 depends=$(dpkg-deb -f "$arm_driver" Depends)
-for p in libqt5core5a libqt5network5 libqt5serialport5; do
+for p in libqt5core5a libqt5network5 libqt5serialport5 libsystemd0; do
   grep -q "$p" <<<"$depends" || fail "arm64 zma-driver Depends lacks $p: $depends"
 done
 say "arm64 zma-driver: no board library inside, NEEDED libzq-board-korvel-2023.so.1, no run path, Depends: $depends"
+fi
 
 # The native packages in an empty root, then the installed launcher.
 root=$x/root
@@ -82,6 +88,25 @@ done
 "$root/usr/bin/zma-log" --help >/dev/null || fail "the installed zma-log --help"
 "$root/usr/bin/replay-session" --help >/dev/null || fail "the installed replay-session --help"
 say "installed zma-log and replay-session run; protocol.md and their man pages are there"
+
+# The journal unit: in the driver package, valid, running the installed
+# zma-log, and off: no maintainer script, no enabling link.
+unit=lib/systemd/system/zma-log-journal.service
+[ -f "$root/$unit" ] || fail "no /$unit in zma-driver"
+grep -qx 'ExecStart=/usr/bin/zma-log --journal' "$root/$unit" || fail "/$unit does not run /usr/bin/zma-log --journal"
+# The program is under the empty root, not where the unit names it.
+verify=$(systemd-analyze verify --man=no "$root/$unit" 2>&1 | grep -v 'Command /usr/bin/zma-log is not executable') || true
+[ -z "$verify" ] || fail "systemd-analyze verify /$unit: $verify"
+dpkg-deb -e "${debs[0]}" "$x/control"
+scripts=$(cd "$x/control" && ls | grep -Ex 'preinst|postinst|prerm|postrm' || true)
+[ -z "$scripts" ] || fail "zma-driver has maintainer scripts ($scripts): the unit must stay off"
+[ -z "$(find "$root/etc" -name 'zma-log-journal*' 2>/dev/null)" ] || fail "installing zma-driver enabled the unit"
+# No journal is needed: without one it says so, and ends well.
+printf '[Debug][10:00:00.000] [main]: check-packages\r\n' >"$x/one.log"
+"$root/usr/bin/zma-log" --journal --file "$x/one.log" 2>"$x/journal.err" || { cat "$x/journal.err" >&2; fail "the installed zma-log --journal"; }
+grep -q '^zma-log: 1 lines to the journal, 0 refused$\|^zma-log: 0 lines to the journal, 1 refused$' "$x/journal.err" \
+  || { cat "$x/journal.err" >&2; fail "the installed zma-log --journal did not count its line"; }
+say "/$unit: shipped, valid, off (no maintainer script, no link); the installed zma-log --journal runs"
 
 # The shield-sim(1) example as printed, the paths under the empty root.
 ex=$x/example

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-arm64}
-bash tools/setup-deps.sh crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5serialport5-dev:arm64 \
+bash tools/setup-deps.sh crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5serialport5-dev:arm64 libsystemd-dev:arm64 \
   pkgconf:arm64 qemu-user-static
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DZMA_WERROR=ON
 cmake --build "$build" -j2

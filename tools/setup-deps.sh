@@ -6,7 +6,7 @@ set -euo pipefail
 if [ $# -gt 0 ]; then
   packages=("$@")
 else
-  packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev dpkg-dev)
+  packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev libsystemd-dev dpkg-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

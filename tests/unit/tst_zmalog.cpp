@@ -2,6 +2,7 @@
 
 #include "commands/commandtesk.h"
 #include "commands/receivestream.h"
+#include "journalentry.h"
 #include "log/logline.h"
 #include "logdecoder.h"
 #include "zma/dialplan.h"
@@ -40,6 +41,8 @@ class TstZmaLog : public QObject
 private slots:
     void decodes_data();
     void decodes();
+    void journalEntries_data();
+    void journalEntries();
     void goodFramesAreThoseTheDriverTakes();
 };
 
@@ -141,6 +144,54 @@ void TstZmaLog::decodes()
             QFAIL(("missing or out of order: " + want + "\noutput:\n" + out).constData());
         ++at;
     }
+}
+
+void TstZmaLog::journalEntries_data()
+{
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::addColumn<QList<QByteArray>>("expected"); // each entry's fields, joined by " | "
+
+    const QByteArray done = frame(MODE_LINK, 0x48, 0x65, CMD_PICKUP_DONE, QByteArray(4, char(0xFF)));
+    const QByteArray id = " | SYSLOG_IDENTIFIER=zma-driver";
+    const QByteArray stamped = " | ZMA_LEVEL=Debug | ZMA_CLOCK=10:00:00.000";
+    QTest::newRow("source, level, clock; English beside the Russian")
+        << QList<QByteArray>{logLine("Controller", "STATUS_CALL Открыта дверь 1")}
+        << QList<QByteArray>{"MESSAGE=[Controller] STATUS_CALL Открыта дверь 1  (door 1 opened) | PRIORITY=6" + id
+                             + " | ZMA_SOURCE=Controller" + stamped};
+    QTest::newRow("serial bytes: debug, pieces joined, frames under the line")
+        << QList<QByteArray>{logLine("Uart READ", hex(done.left(5)) + " \\"), logLine("Uart READ", hex(done.mid(5)))}
+        << QList<QByteArray>{"MESSAGE=[Uart READ] " + hex(done) + "\n" + QByteArray(13, ' ')
+                             + "shield→driver  to 48 from 65  link CMD_PICKUP_DONE  data FF FF FF FF  crc ok | PRIORITY=7"
+                             + id + " | ZMA_SOURCE=Uart READ" + stamped};
+    QTest::newRow("ERROR line, ERROR and WARNING messages")
+        << QList<QByteArray>{"[ERROR] [main]: gone\r\n", logLine("Controller", "ERROR CMD"),
+                             logLine("main", "WARNING: audio: real-time priority 10 refused"),
+                             logLine("Controller", "ERRORS")}
+        << QList<QByteArray>{"MESSAGE=[main] ERROR gone | PRIORITY=3" + id + " | ZMA_SOURCE=main | ZMA_LEVEL=ERROR",
+                             "MESSAGE=[Controller] ERROR CMD | PRIORITY=3" + id + " | ZMA_SOURCE=Controller" + stamped,
+                             "MESSAGE=[main] WARNING: audio: real-time priority 10 refused | PRIORITY=4" + id
+                                 + " | ZMA_SOURCE=main" + stamped,
+                             "MESSAGE=[Controller] ERRORS | PRIORITY=6" + id + " | ZMA_SOURCE=Controller" + stamped};
+    // The driver's stderr through a pipe: no source, no stamp.
+    QTest::newRow("stderr lines: glossed, by their start")
+        << QList<QByteArray>{"#ERROR: Ошибка ввода квартиры", "DEBUG: USART: Успешно открыт порт"}
+        << QList<QByteArray>{"MESSAGE=#ERROR: Ошибка ввода квартиры  (apartment number input error) | PRIORITY=3" + id,
+                             "MESSAGE=DEBUG: USART: Успешно открыт порт  (port opened successfully) | PRIORITY=6" + id};
+}
+
+void TstZmaLog::journalEntries()
+{
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(QList<QByteArray>, expected);
+    LogDecoder decoder{LogDecoder::Options()};
+    QVector<LogDecoder::Entry> entries;
+    for (const QByteArray& line : lines)
+        decoder.decode(line, 0, &entries);
+    decoder.finish(&entries);
+    QList<QByteArray> got;
+    for (const LogDecoder::Entry& entry : entries)
+        got << JournalEntry::fields(entry).join(" | ");
+    QCOMPARE(got, expected);
 }
 
 // The display must show as good exactly the frames ReceiveStream takes,

@@ -73,15 +73,21 @@ bool LogDecoder::wanted(const QByteArray& category) const
     return opts.only.isEmpty() || opts.only.contains(category);
 }
 
-void LogDecoder::decode(const QByteArray& text, double time, QByteArray* out)
+void LogDecoder::decode(const QByteArray& text, double time, Out out)
 {
     const QByteArray line = chopLineEnd(text);
     const qint64 receivedMs = time > 0 ? DriverClock::toMs(time) : -1;
     latestReceiptMs = qMax(latestReceiptMs, receivedMs);
     // Until the driver's zone is known, lines known by their receive time
     // wait for it (a session's first lines come before the first log line).
-    const qint64 settled = clock.knowsZone() && latestReceiptMs >= 0 ? latestReceiptMs - LineOrder::kLateMs
+    const qint64 settled = clock.knowsZone() && latestReceiptMs >= 0 ? latestReceiptMs - Order::kLateMs
                                                                      : std::numeric_limits<qint64>::min();
+    auto asItCame = [&] {
+        if (out.text)
+            *out.text += line + '\n';
+        else
+            out.entries->append(Entry{QByteArray(), {line + '\n', QByteArray(), QByteArray(), line}});
+    };
     LogLine log;
     // Lines that are not log lines (a parent's console lines of a session
     // file, anything else) are shown only when no category is chosen.
@@ -89,7 +95,7 @@ void LogDecoder::decode(const QByteArray& text, double time, QByteArray* out)
         if (!opts.only.isEmpty() || line.isEmpty())
             return;
         if (opts.raw) {
-            *out += line + '\n';
+            asItCame();
             return;
         }
         QByteArray rest;
@@ -99,17 +105,18 @@ void LogDecoder::decode(const QByteArray& text, double time, QByteArray* out)
             const QByteArray gloss = Gloss::of(line);
             rest = ' ' + (gloss.isEmpty() ? line : line.trimmed() + "  " + paint(kDim, '(' + gloss + ')')) + '\n';
         }
+        const Shown other{rest, QByteArray(), QByteArray(), line};
         if (receivedMs >= 0)
-            order.addReceived(receivedMs, rest);
+            order.addReceived(receivedMs, other);
         else
-            order.addInPlace(QByteArray(), rest);
+            order.addInPlace(QByteArray(), other);
         print(settled, out);
         return;
     }
     if (!wanted(log.category))
         return;
     if (opts.raw) {
-        *out += line + '\n';
+        asItCame();
         return;
     }
 
@@ -123,7 +130,7 @@ void LogDecoder::decode(const QByteArray& text, double time, QByteArray* out)
     } else if (log.continued) {
         pending.insert(key, {log.level, log.category, log.clock, log.message, order.reserve(at)});
     } else {
-        const QByteArray rest = shown(log.level, log.category, log.message);
+        const Shown rest = shown(log.level, log.category, log.message);
         if (at >= 0)
             order.addStamped(at, log.clock, rest);
         else if (log.clock.isEmpty() && receivedMs >= 0)
@@ -134,12 +141,12 @@ void LogDecoder::decode(const QByteArray& text, double time, QByteArray* out)
     print(settled, out);
 }
 
-void LogDecoder::release(double now, QByteArray* out)
+void LogDecoder::release(double now, Out out)
 {
-    print(DriverClock::toMs(now) - LineOrder::kLateMs, out);
+    print(DriverClock::toMs(now) - Order::kLateMs, out);
 }
 
-void LogDecoder::finish(QByteArray* out)
+void LogDecoder::finish(Out out)
 {
     while (!pending.isEmpty())
         complete(pending.begin());
@@ -152,14 +159,19 @@ void LogDecoder::complete(QHash<QByteArray, Pending>::iterator it)
     pending.erase(it);
 }
 
-void LogDecoder::print(qint64 settledBefore, QByteArray* out)
+void LogDecoder::print(qint64 settledBefore, Out out)
 {
     for (;;) {
-        for (const LineOrder::Line& line : order.take(settledBefore)) {
-            QByteArray c = line.kind == LineOrder::Line::Received ? clock.text(line.at) : line.clock;
+        for (const Order::Line& line : order.take(settledBefore)) {
+            const bool received = line.kind == Order::Line::Received;
+            if (out.entries) {
+                out.entries->append(Entry{received ? QByteArray() : line.clock, line.text});
+                continue;
+            }
+            QByteArray c = received ? clock.text(line.at) : line.clock;
             if (c.isEmpty())
                 c = QByteArray(12, ' ');
-            *out += paint(kDim, c) + line.rest;
+            *out.text += paint(kDim, c) + line.text.rest;
         }
         // A pieced line whose last piece never came holds up the lines after
         // it: shown as far as it came.
@@ -173,7 +185,7 @@ void LogDecoder::print(qint64 settledBefore, QByteArray* out)
     }
 }
 
-QByteArray LogDecoder::shown(const QByteArray& level, const QByteArray& category, const QByteArray& message)
+LogDecoder::Shown LogDecoder::shown(const QByteArray& level, const QByteArray& category, const QByteArray& message)
 {
     QByteArray rest = ' ' + paint(kBold, '[' + category + ']') + ' ';
     rest += level != "Debug" ? paint(kRed, "ERROR " + message) : message;
@@ -188,7 +200,7 @@ QByteArray LogDecoder::shown(const QByteArray& level, const QByteArray& category
         decodeUart(message, true, &rest);
     else if (category == "Uart WRITE")
         decodeUart(message, false, &rest);
-    return rest;
+    return {rest, level, category, message};
 }
 
 void LogDecoder::decodeUart(const QByteArray& message, bool read, QByteArray* out)

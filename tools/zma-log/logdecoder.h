@@ -6,7 +6,8 @@
 // under a Uart line, one line per frame the serial bytes make up so far. A
 // line sent in pieces (each but the last ending in a backslash) is printed
 // once, joined. Every time shown is on the driver's clock, and they never
-// step back (DriverClock, LineOrder).
+// step back (DriverClock, LineOrder). The same lines also come as entries,
+// for the journal.
 
 #include "driverclock.h"
 #include "framesplitter.h"
@@ -31,20 +32,47 @@ public:
     // Why `only` cannot be shown (a category the driver never logs), or empty.
     static QString refusal(const QList<QByteArray>& only);
 
+    // What a line shows after its clock.
+    struct Shown {
+        QByteArray rest;     // as printed: a space, the text, the frame lines under it, line ends included
+        QByteArray level;    // a log line's "Debug" or "ERROR"; empty for any other line
+        QByteArray category; // a log line's source; empty for any other line
+        QByteArray message;  // a log line's message, joined; any other line as it came
+    };
+    // A line shown, as an entry: coloured as Options say (none for the journal).
+    struct Entry {
+        QByteArray clock; // as the driver stamped it; empty when it did not
+        Shown shown;
+    };
+
     explicit LogDecoder(const Options& options);
 
     // text: one line (a datagram, or a line of a file without its saved-time
     // prefix), with or without its line end. time: when it was received, in
     // seconds since the epoch, or 0 when unknown. Appends what can be
-    // printed so far to out.
-    void decode(const QByteArray& text, double time, QByteArray* out);
+    // printed so far to out. Entries instead of printed lines: the same
+    // with an Entry vector, never mixed in one decoder.
+    void decode(const QByteArray& text, double time, QByteArray* out) { decode(text, time, {out, nullptr}); }
+    void decode(const QByteArray& text, double time, QVector<Entry>* out) { decode(text, time, {nullptr, out}); }
     // Live: prints what waited longer than any log line can be late, at
     // `now` (seconds since the epoch).
-    void release(double now, QByteArray* out);
+    void release(double now, QByteArray* out) { release(now, {out, nullptr}); }
+    void release(double now, QVector<Entry>* out) { release(now, {nullptr, out}); }
     // At the end of the input: prints everything still waiting.
-    void finish(QByteArray* out);
+    void finish(QByteArray* out) { finish({out, nullptr}); }
+    void finish(QVector<Entry>* out) { finish({nullptr, out}); }
 
 private:
+    struct Out {
+        QByteArray* text;
+        QVector<Entry>* entries;
+    };
+    using Order = LineOrder<Shown>;
+
+    void decode(const QByteArray& text, double time, Out out);
+    void release(double now, Out out);
+    void finish(Out out);
+
     struct Pending {
         QByteArray level;
         QByteArray category;
@@ -54,11 +82,11 @@ private:
     };
 
     bool wanted(const QByteArray& category) const;
-    QByteArray shown(const QByteArray& level, const QByteArray& category, const QByteArray& message);
+    Shown shown(const QByteArray& level, const QByteArray& category, const QByteArray& message);
     void decodeUart(const QByteArray& message, bool read, QByteArray* out);
     QByteArray paint(const char* code, const QByteArray& text) const;
     void complete(QHash<QByteArray, Pending>::iterator it);
-    void print(qint64 settledBefore, QByteArray* out);
+    void print(qint64 settledBefore, Out out);
 
     Options opts;
     FrameSplitter fromDriver;
@@ -68,7 +96,7 @@ private:
     // categories may come between the pieces.
     QHash<QByteArray, Pending> pending;
     DriverClock clock;
-    LineOrder order;
+    Order order;
     qint64 latestReceiptMs = -1;
 };
 

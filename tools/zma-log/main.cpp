@@ -1,6 +1,7 @@
 // zma-log: reads the driver's UDP log (or a saved log) and prints it with the
 // serial frames decoded.
 
+#include "journalsink.h"
 #include "logdecoder.h"
 #include "loginput.h"
 #include "logoutput.h"
@@ -55,7 +56,10 @@ int main(int argc, char* argv[])
         "Show only lines of CATEGORY (repeatable): main, Controller, \"Uart WRITE\", \"Uart READ\", Console. "
         "Other lines (a session's parent lines) are then left out.", "CATEGORY");
     const QCommandLineOption noColorOpt("no-color", "No ANSI colours (the default when stdout is not a terminal).");
-    parser.addOptions({fileOpt, stdinOpt, portOpt, rawOpt, saveOpt, onlyOpt, noColorOpt});
+    const QCommandLineOption journalOpt("journal",
+        "Send the lines to the system journal instead of stdout, one entry a line, as zma-driver "
+        "(journalctl -t zma-driver); see zma-log(1) for the fields.");
+    parser.addOptions({fileOpt, stdinOpt, portOpt, rawOpt, saveOpt, onlyOpt, noColorOpt, journalOpt});
     parser.addPositionalArgument("-", "Read stdin, as --stdin.", "[-]");
     parser.process(app);
 
@@ -64,6 +68,11 @@ int main(int argc, char* argv[])
     if ((!rest.isEmpty() && rest != QStringList{"-"}) || (fromStdin && parser.isSet(fileOpt))
         || ((fromStdin || parser.isSet(fileOpt)) && parser.isSet(portOpt))) {
         complain("one input: UDP (--port), --file FILE or stdin; see --help");
+        return 2;
+    }
+    const bool journal = parser.isSet(journalOpt);
+    if (journal && parser.isSet(rawOpt)) {
+        complain("--journal takes the decoded lines, not --raw");
         return 2;
     }
     bool portOk = false;
@@ -75,7 +84,7 @@ int main(int argc, char* argv[])
 
     LogDecoder::Options options;
     options.raw = parser.isSet(rawOpt);
-    options.colour = isatty(STDOUT_FILENO) && !parser.isSet(noColorOpt) && !getenv("NO_COLOR");
+    options.colour = !journal && isatty(STDOUT_FILENO) && !parser.isSet(noColorOpt) && !getenv("NO_COLOR");
     for (const QString& c : parser.values(onlyOpt))
         options.only.append(c.toUtf8());
     const QString refused = LogDecoder::refusal(options.only);
@@ -91,10 +100,17 @@ int main(int argc, char* argv[])
         return 1;
     }
     LogDecoder decoder(options);
+    JournalSink journalSink;
+    QVector<LogDecoder::Entry> entries;
     // Lines of a file keep their saved time; the rest are stamped on arrival.
     LogInput input([&](double time, const QByteArray& text) {
         if (output.saving())
             output.save(time > 0 ? time : now(), text);
+        if (journal) {
+            decoder.decode(text, time, &entries);
+            journalSink.send(&entries);
+            return;
+        }
         decoder.decode(text, time, output.printBuffer());
         output.written();
     });
@@ -141,6 +157,11 @@ int main(int argc, char* argv[])
     QTimer releaseTimer;
     releaseTimer.setInterval(kReleaseIntervalMs);
     QObject::connect(&releaseTimer, &QTimer::timeout, [&] {
+        if (journal) {
+            decoder.release(now(), &entries);
+            journalSink.send(&entries);
+            return;
+        }
         decoder.release(now(), output.printBuffer());
         output.written();
         shown();
@@ -152,7 +173,12 @@ int main(int argc, char* argv[])
     app.exec();
     delete watcher;
 
-    decoder.finish(output.printBuffer());
+    if (journal) {
+        decoder.finish(&entries);
+        journalSink.send(&entries);
+    } else {
+        decoder.finish(output.printBuffer());
+    }
     output.flush();
     if (!output.saveError().isEmpty())
         complain(QStringLiteral("writing the save file failed: %1").arg(output.saveError()));
@@ -163,5 +189,8 @@ int main(int argc, char* argv[])
                     static_cast<long long>(input.kernelDrops()));
         fprintf(stderr, "\n");
     }
+    if (journal)
+        fprintf(stderr, "zma-log: %lld lines to the journal, %lld refused\n", static_cast<long long>(journalSink.sent()),
+                static_cast<long long>(journalSink.refused()));
     return output.saveError().isEmpty() ? 0 : 1;
 }
