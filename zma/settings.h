@@ -28,8 +28,9 @@ public:
     uint32_t id[3] = {0, 0, 0};
     std::atomic<uint8_t> flagAdrGate{0};
     // -confirm: the shield's confirmations of a pick-up and of a door
-    // command are told to the parent as "pickup" and "open" lines. Set by
-    // the command line before any thread starts.
+    // command are told to the parent as "pickup" and "open N" lines, and a
+    // door command it never answered as "open N failed". Set by the
+    // command line before any thread starts.
     bool confirm = false;
     // -audio-fifo: the parent's audio waits in a plain FIFO, never trimmed
     // to keep the delay down (a parent that keeps its own latency).
