@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-AudioPeer::~AudioPeer()
+void AudioPeer::stop()
 {
     peer.reset();
     recorder.close();
@@ -29,7 +29,15 @@ bool AudioPeer::start(QString* error)
         return samples;
     };
     hooks.received = [this](const QByteArray& block) {
-        recorder.append(block);
+        // Idle words are the driver's "no audio", not sound: as samples they
+        // would be a full-scale level across every pause of the parent.
+        if (!opts.recordRaw && rig::SpiPeer::isIdle(block)) {
+            recorder.append(QByteArray(block.size(), '\0'));
+            ++silenced;
+        } else {
+            recorder.append(block);
+        }
+        ++recorded;
         if (opts.verbose && ++blocks % 1000 == 0)
             postLine("spi blocks " + QByteArray::number(blocks));
     };

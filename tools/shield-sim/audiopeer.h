@@ -4,7 +4,8 @@
 // The shield's audio end: the rig's SPI peer, each message of the driver
 // answered at once with one of the same length: a test tone (16 kHz, 16-bit
 // signed LE mono) or the looped samples of --wav-in; --record keeps what
-// the driver sent as a WAV file. A new connection replaces the old one.
+// the driver sent as a WAV file, its idle blocks as silence unless
+// --record-raw. A new connection replaces the old one.
 //
 // The peer answers in a thread of its own: the driver waits only 10 ms, and
 // a main thread stuck on a full stdout pipe must not cost blocks. Its lines
@@ -25,11 +26,15 @@ class AudioPeer
 public:
     explicit AudioPeer(const Options& opts) : opts(opts) {}
     // Stops the peer's thread; the WAV file is complete afterwards.
-    ~AudioPeer();
+    ~AudioPeer() { stop(); }
+    void stop();
 
     // Main thread: everything that can fail, then the peer's thread starts.
     bool start(QString* error);
     int blockCount() { return peer ? peer->count() : 0; }
+    // What --record wrote; read once stop() has returned.
+    quint64 recordedBlocks() const { return recorded; }
+    quint64 idleBlocksSilenced() const { return silenced; }
 
 private:
     qint16 nextSample();
@@ -41,6 +46,8 @@ private:
     double phase = 0.0;
     WavRecorder recorder;
     quint64 blocks = 0;
+    quint64 recorded = 0;
+    quint64 silenced = 0;
     std::unique_ptr<rig::SpiPeer> peer;
 };
 

@@ -173,8 +173,15 @@ int main(int argc, char** argv)
 
     const int code = app.exec();
 
-    audio.reset();
+    if (audio)
+        audio->stop();
     // Lines the audio thread posted last ("spi disconnected") still go out.
     QCoreApplication::sendPostedEvents();
+    if (audio && !opts.record.isEmpty() && !opts.recordRaw)
+        printError(QStringLiteral("recorded %1 blocks to %2, %3 of them the driver's idle blocks (FF 7F), written as "
+                                  "silence")
+                       .arg(audio->recordedBlocks())
+                       .arg(opts.record)
+                       .arg(audio->idleBlocksSilenced()));
     return code;
 }

@@ -21,6 +21,9 @@ const char kUsage[] =
     "  --tone HZ          test tone frequency, 0 for silence (default 440)\n"
     "  --amplitude N      test tone peak 0..32767 (default 8000)\n"
     "  --record FILE      write the audio the driver sends as a 16 kHz 16-bit mono WAV\n"
+    "  --record-raw       keep the driver's idle blocks (bytes FF 7F) in the --record\n"
+    "                     file as they came; without it they are written as\n"
+    "                     silence and counted on standard error at the end\n"
     "  --version N        shield version 0..255 (default 2)\n"
     "  --revision N       shield revision 0..255 (default 5)\n"
     "  --firmware N       firmware number 0..65535 (default 529)\n"
@@ -135,6 +138,7 @@ int Options::parse(const QStringList& args)
             return -1;
         }
         if (flag("--stay", &stay) || flag("--verbose", &verbose) || flag("--die-with-parent", &dieWithParent)
+            || flag("--record-raw", &recordRaw)
             || text("--link", &link) || text("--spi", &spi) || text("--wav-in", &wavIn)
             || text("--record", &record) || text("--replay", &replay)
             || number("--tolerance", 0, 60000, &toleranceMs) || number("--amplitude", 0, 32767, &amplitude)
@@ -182,5 +186,7 @@ int Options::parse(const QStringList& args)
     }
     if (spi.isEmpty() && (!record.isEmpty() || !wavIn.isEmpty()))
         return bad(QStringLiteral("--record and --wav-in need --spi"));
+    if (recordRaw && record.isEmpty())
+        return bad(QStringLiteral("--record-raw needs --record"));
     return 0;
 }

@@ -10,6 +10,7 @@ struct Options {
     QString spi;
     QString wavIn;
     QString record;
+    bool recordRaw = false; // keep the driver's idle blocks in --record
     double toneHz = 440.0;
     int amplitude = 8000;
     int version = 2;
