@@ -1,5 +1,6 @@
 # Cross build for the board (Debian multiarch: crossbuild-essential-arm64,
-# qtbase5-dev:arm64, libqt5serialport5-dev:arm64, pkgconf:arm64; tests run
+# qtbase5-dev:arm64, libqt5serialport5-dev:arm64, libsystemd-dev:arm64,
+# pkgconf:arm64; tests run
 # through qemu-user when qemu-user-static is installed).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ $# -gt 0 ] || set -- address thread
-bash tools/setup-deps.sh cmake make qtbase5-dev libqt5serialport5-dev clang libclang-rt-14-dev llvm
+bash tools/setup-deps.sh cmake make qtbase5-dev libqt5serialport5-dev libsystemd-dev clang libclang-rt-14-dev llvm
 for san in "$@"; do
   case "$san" in
     address) build=build-asan ;;
