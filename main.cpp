@@ -1,5 +1,5 @@
 #include "console/console.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "log/logservice.h"
 #include "utils/signalwatcher.h"
 #include "zma/controllerkorvel2023.h"

@@ -1,5 +1,5 @@
 #include "commands/usartport.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "log/logservice.h"
 #include "utils/datatransmission.h"
 #include "utils/localtimelock.h"

@@ -1,6 +1,6 @@
 #include "console/console.h"
-#include "console/diagnostics.h"
-#include "console/linewriter.h"
+#include "log/diagnostics.h"
+#include "utils/linewriter.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 #include "console/consolescan.h"
 #include "console/console.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "console/linereader.h"
 #include "utils/signalwatcher.h"
 #include "log/logservice.h"

@@ -1,5 +1,5 @@
 #include "sound/audiostats.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "sound/sound.h"
 #include "udp/udpread.h"
 

@@ -1,5 +1,5 @@
 #include "udp/udpread.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "sound/sound.h"
 
 #include <QDebug>

@@ -2,7 +2,7 @@
 #include "commands/commandsender.h"
 #include "commands/usarttimerthread.h"
 #include "console/consolecommand.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "log/logservice.h"
 #include "sound/sound.h"
 #include "zma/modelkorvel2023.h"

@@ -1,9 +1,9 @@
 // Reading the parent's lines: line splitting, command parsing, message frames.
 
 #include "console/consolescan.h"
-#include "console/diagnostics.h"
+#include "log/diagnostics.h"
 #include "console/linereader.h"
-#include "console/linewriter.h"
+#include "utils/linewriter.h"
 #include "rig/heldpipe.h"
 #include "rig/refcrc.h"
 

@@ -1,4 +1,4 @@
-#include "console/linewriter.h"
+#include "utils/linewriter.h"
 
 #include "utils/threadsetup.h"
 

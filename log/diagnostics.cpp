@@ -1,5 +1,5 @@
-#include "console/diagnostics.h"
-#include "console/linewriter.h"
+#include "log/diagnostics.h"
+#include "utils/linewriter.h"
 #include "log/logservice.h"
 
 #include <QDebug>
