@@ -3,6 +3,9 @@
 #include "log/logservice.h"
 #include "zma/modelkorvel2023.h"
 
+#include <QPair>
+#include <algorithm>
+
 CommandSender::CommandSender(ModelKorvel2023* model, UsartTimerThread* usart)
     : QObject(nullptr), model(model), usart(usart)
 {
@@ -40,9 +43,24 @@ void CommandSender::repeatCmd()
         cntTry = 0;
         timerWaitAnswerCmd->stop();
         const CommandTESK given = queueRepeat.head();
+        // The frames queued behind it go with it, unanswered too: each is
+        // told once, with how often it went out.
+        QList<QPair<CommandTESK, int>> behind;
+        for (const CommandTESK& c : queueRepeat) {
+            if (c.toArray() == given.toArray())
+                continue;
+            auto same = std::find_if(behind.begin(), behind.end(),
+                                     [&c](const QPair<CommandTESK, int>& b) { return b.first.toArray() == c.toArray(); });
+            if (same != behind.end())
+                ++same->second;
+            else
+                behind.append({c, 1});
+        }
         queueRepeat.clear();
         logService->debug("Controller", "ERROR CMD");
         emit abandoned(given, headSends);
+        for (const QPair<CommandTESK, int>& b : behind)
+            emit abandoned(b.first, b.second);
         return;
     }
     const CommandTESK cmd = queueRepeat.head();

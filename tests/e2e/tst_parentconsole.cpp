@@ -60,9 +60,10 @@ void TestParentConsole::doorCommandsWhileFree_data()
     // the log, and told as failed to a parent that asked.
     QTest::newRow("open 1 never answered") << QByteArray("open 1") << kOpen1Frame << false << none
                                            << QByteArray("given up") << none;
-    QTest::newRow("open 1 never answered, -confirm") << QByteArray("open 1") << kOpen1Frame << false
-                                                     << QStringList{"-confirm"} << QByteArray("given up")
-                                                     << QStringList{"open 1 failed"};
+    // The second goes with the first, unanswered too.
+    QTest::newRow("open 1, open 2 never answered, -confirm") << QByteArray("open 1\nopen 2") << kOpen1Frame << false
+                                                             << QStringList{"-confirm"} << QByteArray("given up")
+                                                             << QStringList{"open 1 failed", "open 2 failed"};
 }
 
 void TestParentConsole::doorCommandsWhileFree()
