@@ -21,16 +21,16 @@ void TimerThread::startTick(int ms)
         return;
     }
     // Absolute expiries a period apart: a late wake-up does not shift the rest.
-    itimerspec spec{};
+    itimerspec expiry{};
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long periodNs = (long long)ms * 1000000;
-    spec.it_interval.tv_sec = time_t(periodNs / 1000000000);
-    spec.it_interval.tv_nsec = long(periodNs % 1000000000);
+    expiry.it_interval.tv_sec = time_t(periodNs / 1000000000);
+    expiry.it_interval.tv_nsec = long(periodNs % 1000000000);
     const long long firstNs = (long long)now.tv_sec * 1000000000 + now.tv_nsec + periodNs;
-    spec.it_value.tv_sec = time_t(firstNs / 1000000000);
-    spec.it_value.tv_nsec = long(firstNs % 1000000000);
-    timerfd_settime(tickFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    expiry.it_value.tv_sec = time_t(firstNs / 1000000000);
+    expiry.it_value.tv_nsec = long(firstNs % 1000000000);
+    timerfd_settime(tickFd, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 void TimerThread::run()

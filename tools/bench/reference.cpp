@@ -59,15 +59,15 @@ int physical(quint16 port)
     }
     const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     // Absolute, so a late wake-up does not shift the ones after it.
-    itimerspec spec{};
-    ::clock_gettime(CLOCK_MONOTONIC, &spec.it_value);
-    spec.it_value.tv_nsec += kPeriodNs;
-    if (spec.it_value.tv_nsec >= 1000000000) {
-        spec.it_value.tv_nsec -= 1000000000;
-        ++spec.it_value.tv_sec;
+    itimerspec expiry{};
+    ::clock_gettime(CLOCK_MONOTONIC, &expiry.it_value);
+    expiry.it_value.tv_nsec += kPeriodNs;
+    if (expiry.it_value.tv_nsec >= 1000000000) {
+        expiry.it_value.tv_nsec -= 1000000000;
+        ++expiry.it_value.tv_sec;
     }
-    spec.it_interval.tv_nsec = kPeriodNs;
-    if (::timerfd_settime(timer, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+    expiry.it_interval.tv_nsec = kPeriodNs;
+    if (::timerfd_settime(timer, TFD_TIMER_ABSTIME, &expiry, nullptr) != 0) {
         perror("zma-bench-ref: timerfd_settime");
         return 1;
     }
