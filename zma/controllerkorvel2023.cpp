@@ -231,9 +231,10 @@ void ControllerKorvel2023::scheduleNext()
         waitMs = timer->interval();
     else if (droppedBytes > 0)
         waitMs = int(qMax<qint64>(1, kDropReportMs - lastDropReport.elapsed()));
+    // A tick timed for a later drop report would hold a waiting frame back.
     if (waitMs < 0)
         timer->stop();
-    else if (!timer->isActive())
+    else if (!timer->isActive() || timer->remainingTime() > waitMs)
         timer->start(waitMs);
 }
 
