@@ -1,13 +1,13 @@
 #include "commands/commandsender.h"
 #include "commands/usarttimerthread.h"
 #include "log/logservice.h"
-#include "zma/modelkorvel2023.h"
+#include "commands/callstatus.h"
 
 #include <QPair>
 #include <algorithm>
 
-CommandSender::CommandSender(ModelKorvel2023* model, UsartTimerThread* usart)
-    : QObject(nullptr), model(model), usart(usart)
+CommandSender::CommandSender(const std::atomic<uint8_t>* status, UsartTimerThread* usart)
+    : QObject(nullptr), status(status), usart(usart)
 {
     timerWaitAnswerCmd = new QTimer();
     connect(timerWaitAnswerCmd, SIGNAL(timeout()), this, SLOT(repeatCmd()), Qt::DirectConnection);
@@ -28,8 +28,8 @@ void CommandSender::repeatStart(CommandTESK cmd)
         ++headSends;
     if (queueRepeat.size() < kMaxRepeatQueue)
         queueRepeat.enqueue(cmd);
-    const uint8_t status = model->status;
-    const int period = (status == STATUS_FREE || status == STATUS_PICKUP) ? kPeriodShortMs : kPeriodCallMs;
+    const uint8_t now = status->load();
+    const int period = (now == STATUS_FREE || now == STATUS_PICKUP) ? kPeriodShortMs : kPeriodCallMs;
     timerWaitAnswerCmd->start(period);
 }
 
@@ -64,9 +64,9 @@ void CommandSender::repeatCmd()
         return;
     }
     const CommandTESK cmd = queueRepeat.head();
-    if (model->status == STATUS_CALL) {
+    if (status->load() == STATUS_CALL) {
         logService->debug("Controller", "Repeat  Call");
-        model->appendSend(cmd);
+        emit repeatInCall(cmd);
     } else {
         logService->debug("Controller", "Repeat CMD ");
         usart->writeBuffer.set_data(cmd.toArray());

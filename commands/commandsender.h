@@ -6,8 +6,9 @@
 #include <QObject>
 #include <QQueue>
 #include <QTimer>
+#include <atomic>
+#include <cstdint>
 
-class ModelKorvel2023;
 class UsartTimerThread;
 
 // Puts frames on the line and repeats the oldest unanswered one until the
@@ -16,7 +17,9 @@ class CommandSender : public QObject
 {
     Q_OBJECT
 public:
-    CommandSender(ModelKorvel2023* model, UsartTimerThread* usart);
+    // status: the line's state (callstatus.h), which sets how a frame is
+    // repeated; it outlives the sender.
+    CommandSender(const std::atomic<uint8_t>* status, UsartTimerThread* usart);
 
     void send(CommandTESK cmd);
     void repeatStop();
@@ -31,13 +34,16 @@ public:
 signals:
     // The oldest unanswered frame was given up after `sends` times on the line.
     void abandoned(const CommandTESK& cmd, int sends);
+    // In a call frames go out in link mode, between the shield's audio
+    // frames: the repeat must take the link queue rather than the line.
+    void repeatInCall(const CommandTESK& cmd);
 
 private slots:
     void repeatStart(CommandTESK cmd);
     void repeatCmd();
 
 private:
-    ModelKorvel2023* model;
+    const std::atomic<uint8_t>* status;
     UsartTimerThread* usart;
     QQueue<CommandTESK> queueRepeat;
     QTimer* timerWaitAnswerCmd;

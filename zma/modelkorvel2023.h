@@ -1,6 +1,7 @@
 #ifndef MODELKORVEL2023_H
 #define MODELKORVEL2023_H
 
+#include "commands/callstatus.h"
 #include "commands/commandtesk.h"
 #include "zma/dialplan.h"
 
@@ -11,10 +12,6 @@
 #include <mutex>
 
 class Settings;
-
-constexpr uint8_t STATUS_FREE = 0;
-constexpr uint8_t STATUS_CALL = 3;
-constexpr uint8_t STATUS_PICKUP = 5;
 
 // State of the intercom line and the queues of frames for the shield. The
 // console thread builds commands while the main thread sends them, so every

@@ -42,7 +42,9 @@ ViewKorvelTesk::ViewKorvelTesk(ModelKorvel2023* model)
     consoleScan->moveToThread(treadConsole);
 
     usart = new UsartTimerThread(1);
-    commandSender = new CommandSender(model, usart);
+    commandSender = new CommandSender(&model->status, usart);
+    connect(commandSender, &CommandSender::repeatInCall, commandSender,
+            [model](const CommandTESK& cmd) { model->appendSend(cmd); }, Qt::DirectConnection);
 }
 
 void ViewKorvelTesk::start()
