@@ -1,7 +1,6 @@
 #include "sound/audiostats.h"
 #include "log/diagnostics.h"
-#include "sound/sound.h"
-#include "udp/udpread.h"
+#include "sound/audioblock.h"
 
 AudioStats::Counts AudioStats::counts() const
 {
@@ -16,7 +15,7 @@ void AudioStats::report()
         return;
     lastReport.start();
     const Counts now = counts();
-    const QByteArray line = reportLine(now - reported, UDPread::kMaxQueuedBlocks);
+    const QByteArray line = reportLine(now - reported, AUDIO_MAX_QUEUED_BLOCKS);
     if (line.isEmpty())
         return;
     Diagnostics::reportLogged("main", line);

@@ -1,6 +1,8 @@
 #ifndef UDPREAD_H
 #define UDPREAD_H
 
+#include "sound/sound.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -9,7 +11,6 @@
 #include <mutex>
 
 class QUdpSocket;
-class Sound;
 
 // Receives the parent's audio datagrams, joins them into one stream and cuts
 // it into blocks for the shield; a datagram of odd size is refused whole,
@@ -22,9 +23,7 @@ public:
     UDPread(QObject* parent, uint16_t port, Sound* sound);
     ~UDPread() override;
 
-    // At most this many blocks (160 ms) wait for the shield; a parent that
-    // runs fast loses its oldest audio instead of growing the delay.
-    static constexpr int kMaxQueuedBlocks = 10;
+    static constexpr int kMaxQueuedBlocks = AUDIO_MAX_QUEUED_BLOCKS;
     static constexpr int kMaxHeldBytes = 5120;
 
     // What a parent is told of a datagram refused for the bound.
