@@ -29,17 +29,33 @@ file(READ ${PROJECT_SOURCE_DIR}/tools/run-demo.sh _demo)
 string(REPLACE "\nsim_libdir=\n" "\nsim_libdir=../${ZMA_SIM_LIBDIR}\n" _demo "${_demo}")
 file(WRITE ${_pkg}/zma-driver-demo "${_demo}")
 
-# Compressed man pages and changelog, as Debian wants them.
+# The dates of the man pages and the changelog: SOURCE_DATE_EPOCH when the
+# package build sets it, else the last commit's time, so two builds of one
+# commit give the same packages (the build's own time only outside git).
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE _epoch
+      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE _git_status)
+    if(_git_status EQUAL 0 AND _epoch MATCHES "^[0-9]+$")
+      set(ENV{SOURCE_DATE_EPOCH} ${_epoch})
+    endif()
+  endif()
+endif()
+string(TIMESTAMP ZMA_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP ZMA_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+
+# Man pages and changelog with the version and date filled in, compressed
+# as Debian wants them.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog ${_pkg}/changelog.Debian @ONLY)
+set(_man_pages zma-driver.8 shield-sim.1 zma-driver-demo.1 zma-log.1 replay-session.1)
+foreach(_page ${_man_pages})
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${_page} ${_pkg}/${_page} @ONLY)
+endforeach()
 set(_gz_outputs)
-foreach(_src
-    ${PROJECT_SOURCE_DIR}/docs/man/zma-driver.8
-    ${PROJECT_SOURCE_DIR}/docs/man/shield-sim.1
-    ${PROJECT_SOURCE_DIR}/docs/man/zma-driver-demo.1
-    ${PROJECT_SOURCE_DIR}/docs/man/zma-log.1
-    ${PROJECT_SOURCE_DIR}/docs/man/replay-session.1
-    ${_pkg}/changelog.Debian)
-  get_filename_component(_name ${_src} NAME)
+foreach(_name ${_man_pages} changelog.Debian)
+  set(_src ${_pkg}/${_name})
   add_custom_command(OUTPUT ${_pkg}/${_name}.gz
     COMMAND gzip -9n -c ${_src} > ${_pkg}/${_name}.gz
     DEPENDS ${_src} VERBATIM)

@@ -1,5 +1,6 @@
 #include "zma/settings.h"
 #include "console/console.h"
+#include "zma_version.h"
 
 #include <QDebug>
 
@@ -7,7 +8,7 @@ namespace {
 constexpr int kDriverMajor = 2;
 constexpr int kDriverMinor = 17;
 constexpr int kDriverBeta = 2;
-constexpr int kRelease[3] = {1, 0, 10};
+constexpr int kRelease[3] = {ZMA_VERSION_MAJOR, ZMA_VERSION_MINOR, ZMA_VERSION_PATCH};
 constexpr uint8_t kSupportedIntercom = 102;
 constexpr uint8_t kDefaultIntercom = 10;
 }

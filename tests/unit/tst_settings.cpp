@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "zma/settings.h"
+#include "zma_version.h"
 
 #include <QTemporaryFile>
 #include <QtTest>
@@ -48,7 +49,7 @@ void TstSettings::identityBlock_data()
 {
     QTest::addColumn<int>("beta");
     QTest::addColumn<QStringList>("lines");
-    const QStringList head = {"#ZMA_Driver_KorvelTesk_v1.0.10", "ZMA_STM_Driver 2.17", "",
+    const QStringList head = {"#ZMA_Driver_KorvelTesk_v" ZMA_VERSION, "ZMA_STM_Driver 2.17", "",
                               "Intercom: 10", "Program_STM: 529"};
     const QStringList tail = {"Shield: 2", "Revision: 5", "ID: 1abc0de", "", "", "shield_ready", ""};
     QTest::newRow("release") << 0 << head + tail;
