@@ -11,13 +11,12 @@
 #include "latencyrun.h"
 #include "loadrun.h"
 #include "rig/machinesample.h"
+#include "rig/programoptions.h"
 #include "rig/say.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <csignal>
-#include <functional>
-#include <map>
 
 namespace {
 
@@ -62,44 +61,29 @@ void usage(FILE* to)
 // -1 to go on; else the exit status, after the usage.
 int parse(const QStringList& args, BenchOptions& o)
 {
-    bool ok = false;
-    // Each takes the next argument; false when it will not do.
-    const std::map<QString, std::function<bool(const QString&)>> valued = {
-        {"--seconds", [&](const QString& v) { o.seconds = v.toDouble(&ok); return ok && o.seconds >= 1; }},
-        {"--warmup", [&](const QString& v) { o.warmup = v.toDouble(&ok); return ok && o.warmup >= 0; }},
-        {"--dials", [&](const QString& v) { o.dials = v.toInt(&ok); return ok && o.dials > 0; }},
-        {"--opens", [&](const QString& v) { o.opens = v.toInt(&ok); return ok && o.opens > 0; }},
-        {"--only", [&](const QString& v) {
-             o.driver = v == "driver";
-             o.reference = v == "ref";
-             return o.driver || o.reference;
-         }},
-        {"--dump", [&](const QString& v) { o.dumpDir = v; return true; }},
-        {"--patterns", [&](const QString& v) { o.patterns = v; return QRegularExpression("^[a-e]+$").match(v).hasMatch(); }},
-        {"--latency-scale", [&](const QString& v) { o.latencyScale = v.toDouble(&ok); return ok && o.latencyScale > 0; }},
-        // The SPI peer keeps the last nine minutes of exchanges, where the blocks are looked for.
-        {"--load-seconds", [&](const QString& v) { o.loadSeconds = v.toDouble(&ok); return ok && o.loadSeconds >= 1 && o.loadSeconds <= 480; }},
-        {"--busy-per-core", [&](const QString& v) { o.busyPerCore = v.toInt(&ok); return ok && o.busyPerCore >= 0; }},
-    };
+    rig::ProgramOptions opts("zma-bench", usage);
+    opts.number("--seconds", &o.seconds, [](double s) { return s >= 1; });
+    opts.number("--warmup", &o.warmup, [](double s) { return s >= 0; });
+    opts.number("--dials", &o.dials, [](int n) { return n > 0; });
+    opts.number("--opens", &o.opens, [](int n) { return n > 0; });
+    opts.option("--only", [&](const QString& v) {
+        o.driver = v == "driver";
+        o.reference = v == "ref";
+        return o.driver || o.reference;
+    });
+    opts.option("--dump", [&](const QString& v) { o.dumpDir = v; return true; });
+    opts.option("--patterns", [&](const QString& v) { o.patterns = v; return QRegularExpression("^[a-e]+$").match(v).hasMatch(); });
+    opts.number("--latency-scale", &o.latencyScale, [](double f) { return f > 0; });
+    // The SPI peer keeps the last nine minutes of exchanges, where the blocks are looked for.
+    opts.number("--load-seconds", &o.loadSeconds, [](double s) { return s >= 1 && s <= 480; });
+    opts.number("--busy-per-core", &o.busyPerCore, [](int n) { return n >= 0; });
     bool load = false, noLoad = false, loadOnly = false, latencyOnly = false;
-    const std::map<QString, bool*> flags = {{"--idle-only", &o.idleOnly}, {"--pid-report", &o.pidReport},
-                                            {"--latency", &o.latency}, {"--latency-only", &latencyOnly},
-                                            {"--load", &load}, {"--no-load", &noLoad}, {"--load-only", &loadOnly},
-                                            {"--strict", &o.strict}};
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (a == "-h" || a == "--help") {
-            usage(stdout);
-            return 0;
-        }
-        if (flags.count(a))
-            *flags.at(a) = true;
-        else if (!valued.count(a) || i + 1 == args.size() || !valued.at(a)(args.at(++i))) {
-            fprintf(stderr, "zma-bench: bad argument '%s'\n", qPrintable(a));
-            usage(stderr);
-            return 2;
-        }
-    }
+    for (auto [name, to] : {std::pair{"--idle-only", &o.idleOnly}, {"--pid-report", &o.pidReport},
+                            {"--latency", &o.latency}, {"--latency-only", &latencyOnly}, {"--load", &load},
+                            {"--no-load", &noLoad}, {"--load-only", &loadOnly}, {"--strict", &o.strict}})
+        opts.flag(name, to);
+    if (const int status = opts.parse(args); status >= 0)
+        return status;
     // The load needs the driver; "only" leaves out what it does not name.
     o.latency = o.latency || latencyOnly;
     o.load = (load || loadOnly || (!noLoad && !o.idleOnly && !latencyOnly)) && (o.driver || loadOnly);

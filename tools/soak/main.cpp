@@ -5,6 +5,7 @@
 // it a private network namespace.
 
 #include "soak.h"
+#include "rig/programoptions.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -31,27 +32,11 @@ int main(int argc, char** argv)
     double minutes = 10;
     quint32 seed = QRandomGenerator::system()->generate();
     bool verbose = false;
-    QStringList args = app.arguments().mid(1);
-    while (!args.isEmpty()) {
-        const QString a = args.takeFirst();
-        bool ok = true;
-        if (a == "-h" || a == "--help") {
-            usage(stdout);
-            return 0;
-        }
-        if (a == "--verbose")
-            verbose = true;
-        else if (a == "--minutes" && !args.isEmpty())
-            ok = (minutes = args.takeFirst().toDouble()) > 0; // not a number reads as 0
-        else if (a == "--seed" && !args.isEmpty())
-            seed = args.takeFirst().toUInt(&ok);
-        else
-            ok = false;
-        if (!ok) {
-            fprintf(stderr, "zma-soak: bad argument '%s'\n", qPrintable(a));
-            usage(stderr);
-            return 2;
-        }
-    }
+    rig::ProgramOptions opts("zma-soak", usage);
+    opts.flag("--verbose", &verbose);
+    opts.number("--minutes", &minutes, [](double m) { return m > 0; });
+    opts.number("--seed", &seed);
+    if (const int status = opts.parse(app.arguments().mid(1)); status >= 0)
+        return status;
     return Soak(minutes, seed, verbose).run();
 }

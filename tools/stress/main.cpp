@@ -4,6 +4,7 @@
 // it a private network namespace.
 
 #include "scenario.h"
+#include "rig/programoptions.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -39,28 +40,17 @@ int main(int argc, char** argv)
         [&] { return stderrStall(count > 0 ? count : 100000); },
         [&] { return commandFlood(count > 0 ? count : 10000000); },
     };
-    const QStringList args = app.arguments().mid(1);
-    bool ok = true;
-    for (int i = 0; ok && i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (a == "-h" || a == "--help") {
-            fprintf(stdout, kUsage, ZMA_DRIVER_PATH);
-            return 0;
-        }
-        ok = a == "all" || known.contains(a);
-        if (a == "--seconds") // a number above 0 (a missing one is no number)
-            ok = (seconds = args.value(++i).toDouble(&ok)) > 0 && ok;
-        else if (a == "--count")
-            ok = (count = args.value(++i).toLongLong(&ok)) > 0 && ok;
-        else if (ok)
-            chosen << (a == "all" ? known : QStringList(a));
-        if (!ok)
-            fprintf(stderr, "zma-stress: bad argument '%s'\n", qPrintable(a));
-    }
-    if (!ok || chosen.isEmpty()) {
-        fprintf(stderr, kUsage, ZMA_DRIVER_PATH);
-        return 2;
-    }
+    rig::ProgramOptions opts("zma-stress", [](FILE* to) { fprintf(to, kUsage, ZMA_DRIVER_PATH); });
+    opts.number("--seconds", &seconds, [](double s) { return s > 0; });
+    opts.number("--count", &count, [](qint64 n) { return n > 0; });
+    opts.words([&](const QString& a) {
+        if (a != "all" && !known.contains(a))
+            return false;
+        chosen << (a == "all" ? known : QStringList(a));
+        return true;
+    }, true);
+    if (const int status = opts.parse(app.arguments().mid(1)); status >= 0)
+        return status;
     for (const QString& name : chosen)
         if (!scenarios[known.indexOf(name)]())
             failed << name;

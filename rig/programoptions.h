@@ -1,0 +1,63 @@
+#ifndef RIG_PROGRAMOPTIONS_H
+#define RIG_PROGRAMOPTIONS_H
+
+// The command line of an exercising program: flags, options that take the
+// next argument, words of its own. -h or --help prints the usage to stdout;
+// anything it does not take is named on stderr before the usage.
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+namespace rig {
+
+class ProgramOptions
+{
+public:
+    using Take = std::function<bool(const QString&)>; // false when the word will not do
+
+    ProgramOptions(const char* program, std::function<void(FILE*)> usage) : program(program), usage(usage) {}
+
+    void flag(const QString& name, bool* to) { flags[name] = to; }
+    // Takes the next argument, whatever it looks like.
+    void option(const QString& name, Take take) { valued[name] = std::move(take); }
+    // A number that fits, into *to.
+    template <typename T, typename Fits>
+    void number(const QString& name, T* to, Fits fits)
+    {
+        option(name, [to, fits](const QString& v) { return read(v, to) && fits(*to); });
+    }
+    template <typename T>
+    void number(const QString& name, T* to)
+    {
+        number(name, to, [](T) { return true; });
+    }
+    // Any other word; required: at least one, or the usage alone.
+    void words(Take take, bool required)
+    {
+        word = std::move(take);
+        wordRequired = required;
+    }
+
+    // -1 to go on; else the exit status: 0 after the help, 2 after the usage.
+    int parse(const QStringList& args) const;
+
+private:
+    static bool read(const QString& v, double* to);
+    static bool read(const QString& v, int* to);
+    static bool read(const QString& v, qint64* to);
+    static bool read(const QString& v, quint32* to);
+
+    const char* program;
+    std::function<void(FILE*)> usage;
+    std::map<QString, bool*> flags;
+    std::map<QString, Take> valued;
+    Take word;
+    bool wordRequired = false;
+};
+
+} // namespace rig
+
+#endif
