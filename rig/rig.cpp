@@ -1,19 +1,12 @@
 #include "rig/rig.h"
 
+#include "rig/answeringshield.h"
+
 namespace rig {
 
 bool Rig::answerIdentity(const Identity& id, int timeoutMs, int from, uint8_t* missing)
 {
-    for (uint8_t request : kIdentityRequests) {
-        const int at = shield.waitFrame(frame(request), from, timeoutMs);
-        if (at < 0 && missing)
-            *missing = request;
-        if (at < 0)
-            return false;
-        from = at + 1;
-        shield.send(identityAnswer(request, id));
-    }
-    return true;
+    return AnsweringShield(id).answerIdentity(shield, timeoutMs, from, missing);
 }
 
 bool Rig::start(const QStringList& args, const Identity& id)
