@@ -1,36 +1,35 @@
 #include "rig/verdict.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 namespace rig {
 
-namespace {
-void line(const char* head, const char* fmt, va_list ap)
+void Verdict::line(bool have, bool ok, const char* fmt, va_list ap)
 {
-    printf("  %-5s", head);
+    printf("  %-5s", !have ? "n/a" : ok ? word : "FAIL");
     vprintf(fmt, ap);
     printf("\n");
     fflush(stdout);
+    if (have)
+        (ok ? passed : failed)++;
 }
-} // namespace
 
 bool Verdict::check(bool ok, const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    line(ok ? word : "FAIL", fmt, ap);
+    line(true, ok, fmt, ap);
     va_end(ap);
-    (ok ? passed : failed)++;
     return ok;
 }
 
-void Verdict::notApplicable(const char* fmt, ...)
+bool Verdict::checkIf(bool have, bool ok, const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    line("n/a", fmt, ap);
+    line(have, ok, fmt, ap);
     va_end(ap);
+    return ok;
 }
 
 } // namespace rig

@@ -4,6 +4,8 @@
 // The PASS/FAIL lines of an exercising program: one a figure, each flushed
 // at once, counted for the program's last word.
 
+#include <cstdarg>
+
 namespace rig {
 
 class Verdict
@@ -15,14 +17,16 @@ public:
     // Prints "  PASS " or "  FAIL " (the word padded to five) and the text;
     // returns ok.
     bool check(bool ok, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
-    // A figure that could not be taken: "  n/a  " and the text, not counted.
-    void notApplicable(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // The same where the figure could be taken (have); else "  n/a  " and
+    // the text, not counted.
+    bool checkIf(bool have, bool ok, const char* fmt, ...) __attribute__((format(printf, 4, 5)));
 
     int passed = 0;
     int failed = 0;
     bool allPassed() const { return failed == 0; }
 
 private:
+    void line(bool have, bool ok, const char* fmt, va_list ap);
     const char* word;
 };
 

@@ -107,6 +107,18 @@ bool BenchRig::startDriver(const QStringList& args, double warmupS)
     return true;
 }
 
+bool BenchRig::startSettled(const Parent& parent, const QStringList& args, double warmupS)
+{
+    if (!parent.isOpen()) {
+        say("  cannot make a UDP socket\n");
+        return false;
+    }
+    if (!startDriver(args, warmupS))
+        return false;
+    serveForMs(warmupS * 1000);
+    return true;
+}
+
 QString BenchRig::finishDriver()
 {
     inPipe.closeWriteEnd();
@@ -126,37 +138,28 @@ bool BenchRig::serveUntil(qint64 deadlineNs, const std::function<bool()>& done)
             QCoreApplication::processEvents();
             nextEvents = now + 100 * kMs;
         }
+        // The receivers, the line, stdout, stderr; poll() passes over a closed one's -1.
+        UdpReceiver* const receivers[] = {&audio, &log, &design.audio, &physical.audio};
         const int sources[] = {audio.socketFd(), log.socketFd(), design.audio.socketFd(), physical.audio.socketFd(),
                                lineHeld ? shield.fd() : -1, outPipe.readFd(), errPipe.readFd()};
         pollfd fds[7];
-        nfds_t n = 0;
-        for (int fd : sources)
-            if (fd >= 0)
-                fds[n++] = {fd, POLLIN, 0};
+        for (int i = 0; i < 7; ++i)
+            fds[i] = {sources[i], POLLIN, 0};
         const qint64 wait = std::max<qint64>(std::min(deadlineNs, nextEvents) - now, 0);
         const timespec ts{time_t(wait / kSec), long(wait % kSec)};
-        if (::ppoll(fds, n, &ts, nullptr) <= 0)
+        if (::ppoll(fds, 7, &ts, nullptr) <= 0)
             continue;
         now = monotonicNs();
-        for (nfds_t i = 0; i < n; ++i) {
-            const int fd = fds[i].fd;
-            if (!fds[i].revents)
-                continue;
-            if (fd == audio.socketFd())
-                audio.pump();
-            else if (fd == log.socketFd())
-                log.pump();
-            else if (fd == design.audio.socketFd())
-                design.audio.pump();
-            else if (fd == physical.audio.socketFd())
-                physical.audio.pump();
-            else if (fd == shield.fd()) {
-                shield.pump();
-                lineHeld = !(fds[i].revents & POLLHUP);
-            } else if (fd == outPipe.readFd() && readPipe(outPipe, out))
-                outAtNs = now;
-            else if (fd == errPipe.readFd())
-                readPipe(errPipe, err);
+        for (int i = 0; i < 4; ++i)
+            if (fds[i].revents)
+                receivers[i]->pump();
+        if (fds[4].revents) {
+            shield.pump();
+            lineHeld = !(fds[4].revents & POLLHUP);
         }
+        if (fds[5].revents && readPipe(outPipe, out))
+            outAtNs = now;
+        if (fds[6].revents)
+            readPipe(errPipe, err);
     }
 }

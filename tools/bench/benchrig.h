@@ -8,12 +8,20 @@
 // bench's own wake-ups cost little and every read is stamped when it could
 // first be made.
 
+#include "parent.h"
 #include "rig/childprocess.h"
 #include "rig/rig.h"
 #include "rig/spipeer.h"
 
 #include <QTemporaryDir>
+#include <cmath>
 #include <memory>
+
+// A figure in the bench's tables: "-" where it could not be taken.
+inline QString figure(double v, int decimals, bool have = true)
+{
+    return have && !std::isnan(v) ? QString::number(v, 'f', decimals) : QStringLiteral("-");
+}
 
 class BenchRig : public rig::Rig
 {
@@ -53,6 +61,9 @@ public:
     // Starts the driver and answers its identity requests; true once it printed
     // shield_ready (said with the time to settle), else says why on stdout.
     bool startDriver(const QStringList& args, double warmupS);
+    // The same, then lets it settle, for a run the parent feeds; false, said,
+    // where the parent has no socket either.
+    bool startSettled(const Parent& parent, const QStringList& args, double warmupS);
     // Closes its stdin and waits up to 5 s for it to exit; says how it ended.
     QString finishDriver();
     int stdinFd() const { return inPipe.writeFd(); }

@@ -13,7 +13,7 @@ using namespace rig;
 
 namespace {
 
-constexpr double kPeriodMs = IdleWindow::kPeriodMs;
+constexpr double kPeriodMs = Parent::kPeriodNs / 1e6;
 // Bounds the figures are held to: against the design floor, against the
 // physical floor (with what to aim for), and for the latencies.
 constexpr double kCadenceRatioMax = 1.10;
@@ -25,11 +25,6 @@ constexpr double kLatencyP99MaxMs = 1.5;
 constexpr qint64 kRssGrowthMaxKb = 256;
 // Above this share of all cores busy elsewhere a window is not at rest.
 constexpr double kQuietMachineMaxPercent = 10;
-
-QString num(double v, int decimals, bool have = true)
-{
-    return have && !std::isnan(v) ? QString::number(v, 'f', decimals) : QStringLiteral("-");
-}
 
 QString ratio(double a, double b, bool have)
 {
@@ -71,15 +66,6 @@ void sayTrimmed(QString line)
     while (line.endsWith(' '))
         line.chop(1);
     say("%s\n", qPrintable(line));
-}
-
-// A figure that could not be taken is not applicable, not a failure.
-void check(Verdict& v, bool have, bool ok, const QString& text)
-{
-    if (have)
-        v.check(ok, " %s", qPrintable(text));
-    else
-        v.notApplicable(" %s", qPrintable(text));
 }
 
 // "ratio R (bound B; aim A, met)" for a figure held to the physical floor.
@@ -133,10 +119,10 @@ void IdleReport::table() const
     const bool DG = D && G, DP = D && P;
     say("\nidle, %.0f s side by side in one window      driver   design floor physical floor  "
         "drv/design  drv/phys\n", o.seconds);
-    const auto row = [&](const char* label, auto figure, int decimals, bool ratios) {
-        const double a = figure(dr), b = figure(de), c = figure(ph);
-        say("  %-38s %12s %14s %14s %11s %9s\n", label, qPrintable(num(a, decimals, D)),
-            qPrintable(num(b, decimals, G)), qPrintable(num(c, decimals, P)),
+    const auto row = [&](const char* label, auto of, int decimals, bool ratios) {
+        const double a = of(dr), b = of(de), c = of(ph);
+        say("  %-38s %12s %14s %14s %11s %9s\n", label, qPrintable(figure(a, decimals, D)),
+            qPrintable(figure(b, decimals, G)), qPrintable(figure(c, decimals, P)),
             qPrintable(ratios ? ratio(a, b, DG) : QString()), qPrintable(ratios ? ratio(a, c, DP) : QString()));
     };
     using PW = const ProgramWindow&;
@@ -171,7 +157,7 @@ bool IdleReport::checks() const
         const double expected = w.seconds * 1000.0 / kPeriodMs;
         say("  %s: %d datagrams in %.2f s (%.0f expected at 16 ms), %d kernel-stamped, %d not %d bytes; "
             "%d SPI exchanges\n",
-            qPrintable(p->name), c.datagrams, w.seconds, expected, c.stamped, c.wrongSize, IdleWindow::kBlockBytes,
+            qPrintable(p->name), c.datagrams, w.seconds, expected, c.stamped, c.wrongSize, Parent::kBlockBytes,
             p->spiExchanges);
         say("  %s: the bench read each datagram %.3f ms (p50), %.3f ms (p99) after its kernel stamp\n",
             qPrintable(p->name), c.readDelayP50Ms, c.readDelayP99Ms);
@@ -225,33 +211,31 @@ void IdleReport::targets()
 {
     const ProgramWindow &dr = w.driver, &de = w.design, &ph = w.physical;
     const bool DG = D && G, DP = D && P;
-    check(verdict, DP, DP && dr.wakeups() <= kPhysicalRatioMax * ph.wakeups(),
-          QString("idle wake-ups %1/s vs the physical floor %2/s: %3")
-              .arg(dr.wakeups(), 0, 'f', 1).arg(ph.wakeups(), 0, 'f', 1)
-              .arg(againstFloor(dr.wakeups(), ph.wakeups(), DP)));
-    check(verdict, DP, DP && dr.cpuRun() <= kPhysicalRatioMax * ph.cpuRun(),
-          QString("idle CPU %1 % vs the physical floor %2 %: %3")
-              .arg(dr.cpuRun(), 0, 'f', 3).arg(ph.cpuRun(), 0, 'f', 3).arg(againstFloor(dr.cpuRun(), ph.cpuRun(), DP)));
-    check(verdict, DG, DG && dr.cpuRun() <= kCpuRatioMax * de.cpuRun(),
-          QString("idle CPU %1 % vs the design floor %2 %: ratio %3 (bound %4)")
-              .arg(dr.cpuRun(), 0, 'f', 3).arg(de.cpuRun(), 0, 'f', 3)
-              .arg(ratio(dr.cpuRun(), de.cpuRun(), DG)).arg(kCpuRatioMax, 0, 'f', 2));
-    check(verdict, DG, DG && dr.cadence.p99DevMs <= kCadenceRatioMax * de.cadence.p99DevMs,
-          QString("cadence p99 |deviation| %1 ms vs the design floor %2 ms: ratio %3 (bound %4)")
-              .arg(dr.cadence.p99DevMs, 0, 'f', 3).arg(de.cadence.p99DevMs, 0, 'f', 3)
-              .arg(ratio(dr.cadence.p99DevMs, de.cadence.p99DevMs, DG)).arg(kCadenceRatioMax, 0, 'f', 2));
+    // A figure that could not be taken is not applicable, not a failure.
+    verdict.checkIf(DP, DP && dr.wakeups() <= kPhysicalRatioMax * ph.wakeups(),
+                    " idle wake-ups %.1f/s vs the physical floor %.1f/s: %s", dr.wakeups(), ph.wakeups(),
+                    qPrintable(againstFloor(dr.wakeups(), ph.wakeups(), DP)));
+    verdict.checkIf(DP, DP && dr.cpuRun() <= kPhysicalRatioMax * ph.cpuRun(),
+                    " idle CPU %.3f %% vs the physical floor %.3f %%: %s", dr.cpuRun(), ph.cpuRun(),
+                    qPrintable(againstFloor(dr.cpuRun(), ph.cpuRun(), DP)));
+    verdict.checkIf(DG, DG && dr.cpuRun() <= kCpuRatioMax * de.cpuRun(),
+                    " idle CPU %.3f %% vs the design floor %.3f %%: ratio %s (bound %.2f)", dr.cpuRun(), de.cpuRun(),
+                    qPrintable(ratio(dr.cpuRun(), de.cpuRun(), DG)), kCpuRatioMax);
+    verdict.checkIf(DG, DG && dr.cadence.p99DevMs <= kCadenceRatioMax * de.cadence.p99DevMs,
+                    " cadence p99 |deviation| %.3f ms vs the design floor %.3f ms: ratio %s (bound %.2f)",
+                    dr.cadence.p99DevMs, de.cadence.p99DevMs,
+                    qPrintable(ratio(dr.cadence.p99DevMs, de.cadence.p99DevMs, DG)), kCadenceRatioMax);
     const bool lat = D && !o.idleOnly;
     for (auto [l, what] : {std::pair{&d.dialLine, "dial frame -> status line"},
                            std::pair{&d.openFrame, "console command -> frame on the line"}}) {
         const Quantiles q = Quantiles::of(l->ms);
-        check(verdict, lat, lat && l->missing == 0 && q.p50 <= kLatencyP50MaxMs && q.p99 <= kLatencyP99MaxMs,
-              QString("%1 p50 %2 ms, p99 %3 ms, %4 missing (bounds %5 / %6 ms)")
-                  .arg(what).arg(q.p50, 0, 'f', 3).arg(q.p99, 0, 'f', 3).arg(l->missing)
-                  .arg(kLatencyP50MaxMs).arg(kLatencyP99MaxMs));
+        verdict.checkIf(lat, lat && l->missing == 0 && q.p50 <= kLatencyP50MaxMs && q.p99 <= kLatencyP99MaxMs,
+                        " %s p50 %.3f ms, p99 %.3f ms, %d missing (bounds %g / %g ms)", what, q.p50, q.p99, l->missing,
+                        kLatencyP50MaxMs, kLatencyP99MaxMs);
     }
-    check(verdict, D, D && dr.rssFlat(kRssGrowthMaxKb),
-          QString("RSS flat over the idle window: end - start %1 KiB, max - min %2 KiB (bound %3 KiB)")
-              .arg(dr.p1.rssKb - dr.p0.rssKb).arg(dr.rssMax - dr.rssMin).arg(kRssGrowthMaxKb));
+    verdict.checkIf(D, D && dr.rssFlat(kRssGrowthMaxKb),
+                    " RSS flat over the idle window: end - start %lld KiB, max - min %lld KiB (bound %lld KiB)",
+                    dr.p1.rssKb - dr.p0.rssKb, dr.rssMax - dr.rssMin, kRssGrowthMaxKb);
 }
 
 void IdleReport::dump(const QString& dir) const

@@ -91,7 +91,7 @@ IdleWindow IdleWindow::record(BenchRig& rig, const BenchOptions& o, qint64 drive
     w.seconds = (w.m1.atNs - w.m0.atNs) / 1e9;
     for (Watched& x : watched) {
         x.p.ran = true;
-        x.p.cadence = Cadence::of(x.audio.datagrams, kPeriodMs, kBlockBytes);
+        x.p.cadence = Cadence::of(x.audio.datagrams, Parent::kPeriodNs / 1e6, Parent::kBlockBytes);
         x.audio.datagrams.clear();
         x.p.spiExchanges = x.peer ? x.peer->count() - x.spi0 : -1;
     }

@@ -32,9 +32,6 @@ struct ProgramWindow {
 class IdleWindow
 {
 public:
-    static constexpr double kPeriodMs = 16.0;
-    static constexpr int kBlockBytes = 512;
-
     double seconds = 0;
     ProgramWindow driver, design, physical;
     rig::ProcSample self0, self1; // the bench's own

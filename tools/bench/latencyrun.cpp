@@ -14,7 +14,6 @@ using namespace rig;
 namespace {
 
 constexpr qint64 kPeriodNs = Parent::kPeriodNs;
-constexpr double kDrainS = 2; // after the last send, for what is still queued to come out
 
 // When each number first arrived; what came again or after a higher one is
 // counted in d. False for a number seen before.
@@ -34,11 +33,6 @@ struct Arrivals {
         return true;
     }
 };
-
-QString ms(double v, bool have)
-{
-    return have ? QString::number(v, 'f', 1) : QStringLiteral("-");
-}
 
 } // namespace
 
@@ -154,13 +148,8 @@ bool LatencyRun::run(const std::vector<Parent::Pattern>& patterns, double warmup
     say("audio latency, driver %s: %s\n", qPrintable(label), ZMA_DRIVER_PATH);
     BenchRig rig;
     Parent parent;
-    if (!parent.isOpen()) {
-        say("  cannot make a UDP socket\n");
+    if (!rig.startSettled(parent, args, warmupS))
         return false;
-    }
-    if (!rig.startDriver(args, warmupS))
-        return false;
-    rig.serveForMs(warmupS * 1000);
     const qint64 logsAtStart = rig.log.received;
     toParentPattern = patterns.empty() ? 0 : patterns.front().id;
     if (std::any_of(patterns.begin(), patterns.end(), [](const Parent::Pattern& p) { return p.id == 'a'; }))
@@ -179,7 +168,7 @@ bool LatencyRun::run(const std::vector<Parent::Pattern>& patterns, double warmup
         const bool tap = p.id == toParentPattern;
         rig.audio.keep = tap; // its datagrams were cleared after the last tap
         std::future<std::vector<Parent::Block>> sending = parent.send(schedule, seq);
-        rig.serveUntil(last + qint64(kDrainS * kSec));
+        rig.serveUntil(last + qint64(Parent::kDrainS * kSec));
         const std::vector<Parent::Block> blocks = sending.get();
         rig.audio.keep = false;
         const QList<SpiPeer::Exchange> ex = rig.peer.exchanges().mid(from);
@@ -232,10 +221,10 @@ bool LatencyRun::report(const std::vector<Parent::Pattern>& patterns, const std:
             const Delay d = have ? r->toShield[i] : Delay();
             line += QString(" | %1 %2 %3 %4 %5")
                         .arg(have ? QString::number(d.lost) : "-", 5)
-                        .arg(ms(d.all.p50, have && d.all.n), 6)
-                        .arg(ms(d.all.p99, have && d.all.n), 6)
-                        .arg(ms(d.settled.p50, have && d.settled.n), 7)
-                        .arg(ms(d.settled.p99, have && d.settled.n), 7);
+                        .arg(figure(d.all.p50, 1, have && d.all.n), 6)
+                        .arg(figure(d.all.p99, 1, have && d.all.n), 6)
+                        .arg(figure(d.settled.p50, 1, have && d.settled.n), 7)
+                        .arg(figure(d.settled.p99, 1, have && d.settled.n), 7);
         }
         say("%s\n", qPrintable(line));
     }

@@ -22,7 +22,6 @@ using namespace rig;
 namespace {
 
 constexpr qint64 kPeriodNs = Parent::kPeriodNs;
-constexpr double kDrainS = 2; // after the last send, for what is still queued to come out
 // Held to the driver as started.
 constexpr int kMissedMax = 0;
 constexpr double kP99DevMaxMs = 0.5;
@@ -80,11 +79,6 @@ QString policiesOf(qint64 pid)
     return parts.join(", ");
 }
 
-QString num(double v, int decimals, bool have)
-{
-    return have ? QString::number(v, 'f', decimals) : QStringLiteral("-");
-}
-
 } // namespace
 
 bool LoadRun::raiseRig()
@@ -113,10 +107,6 @@ bool LoadRun::run(const BenchOptions& o)
     say("load, driver %s: %s\n", qPrintable(label), ZMA_DRIVER_PATH);
     BenchRig rig; // its SPI peer's thread takes this thread's policy
     Parent parent; // and so does its sender's
-    if (!parent.isOpen()) {
-        say("  cannot make a UDP socket\n");
-        return false;
-    }
     // Whatever the bench runs at, the driver starts at normal priority: what
     // it asks for itself is what is measured.
     const std::function<void()> before = rig.driver.proc.setup;
@@ -126,9 +116,8 @@ bool LoadRun::run(const BenchOptions& o)
         const sched_param normal{};
         ::sched_setscheduler(0, SCHED_OTHER, &normal);
     };
-    if (!rig.startDriver(args, o.warmup))
+    if (!rig.startSettled(parent, args, o.warmup))
         return false;
-    rig.serveForMs(o.warmup * 1000);
     policies = policiesOf(rig.driver.pid());
     say("  threads: %s\n", qPrintable(policies));
 
@@ -152,7 +141,7 @@ bool LoadRun::run(const BenchOptions& o)
     rig.audio.keep = false;
     const MachineSample m1 = MachineSample::take();
     busy.stop();
-    rig.serveUntil(end + qint64(kDrainS * kSec));
+    rig.serveUntil(end + qint64(Parent::kDrainS * kSec));
     cadence = Cadence::of(rig.audio.datagrams, kPeriodNs / 1e6, Parent::kBlockBytes);
     rig.audio.datagrams.clear();
     // The blocks are numbered: the peer's whole log can be searched for them.
@@ -179,10 +168,10 @@ void LoadRun::report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, Ve
     for (const LoadRun* r : runs)
         head += QString(" %1").arg(r->label, 16);
     say("%s\n", qPrintable(head));
-    const auto row = [&](const char* label, auto figure, int decimals) {
+    const auto row = [&](const char* label, auto of, int decimals) {
         QString line = QString("  %1").arg(label, -40);
         for (const LoadRun* r : runs)
-            line += QString(" %1").arg(num(figure(*r), decimals, r->ran), 16);
+            line += QString(" %1").arg(figure(of(*r), decimals, r->ran), 16);
         say("%s\n", qPrintable(line));
     };
     using LR = const LoadRun&;
@@ -210,20 +199,14 @@ void LoadRun::report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, Ve
 
     say("\ntargets under load (the driver as started)\n");
     const bool have = first && first->ran && rigAtFifo;
-    const auto check = [&](bool ok, const QString& text) {
-        if (have)
-            verdict.check(ok, " %s", qPrintable(text));
-        else
-            verdict.notApplicable(" %s", qPrintable(text));
-    };
     const Cadence c = first ? first->cadence : Cadence();
     const LatencyRun::Delay b = first ? first->blocks : LatencyRun::Delay();
-    check(c.datagrams > 0 && c.missed <= kMissedMax,
-          QString("missed exchanges %1 (bound %2)").arg(c.missed).arg(kMissedMax));
-    check(c.datagrams > 0 && c.p99DevMs <= kP99DevMaxMs,
-          QString("cadence p99 |deviation| %1 ms (bound %2 ms)").arg(c.p99DevMs, 0, 'f', 3).arg(kP99DevMaxMs));
-    check(b.sent > 0 && b.lost <= kLostMax,
-          QString("blocks lost %1 of %2 (bound %3)").arg(b.lost).arg(b.sent).arg(kLostMax));
+    verdict.checkIf(have, c.datagrams > 0 && c.missed <= kMissedMax, " missed exchanges %d (bound %d)", c.missed,
+                    kMissedMax);
+    verdict.checkIf(have, c.datagrams > 0 && c.p99DevMs <= kP99DevMaxMs,
+                    " cadence p99 |deviation| %.3f ms (bound %g ms)", c.p99DevMs, kP99DevMaxMs);
+    verdict.checkIf(have, b.sent > 0 && b.lost <= kLostMax, " blocks lost %d of %d (bound %d)", b.lost, b.sent,
+                    kLostMax);
     // The rig keeping time is what makes the figures the driver's.
     if (have && b.senderLate.max > 2)
         say("  note: the parent's sender itself woke up to %.2f ms late\n", b.senderLate.max);

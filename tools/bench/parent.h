@@ -47,6 +47,7 @@ public:
 
     static constexpr int kBlockBytes = 512;
     static constexpr qint64 kPeriodNs = 16000000; // of the driver's exchanges
+    static constexpr double kDrainS = 2; // after the last send, for what is still queued to come out
     // Its number in the first four bytes, a mark, then bytes that are never
     // the shield's idle pattern (FF 7F ...): each odd byte's low bit is clear.
     static QByteArray block(quint32 seq);
