@@ -3,13 +3,6 @@
 #include "log/logservice.h"
 
 namespace {
-QByteArray chopLineEnd(QByteArray s)
-{
-    while (s.endsWith('\n') || s.endsWith('\r'))
-        s.chop(1);
-    return s;
-}
-
 // Reads "[text]" at pos; returns the text and moves pos past it.
 bool bracket(const QByteArray& s, int* pos, QByteArray* text)
 {
@@ -24,9 +17,16 @@ bool bracket(const QByteArray& s, int* pos, QByteArray* text)
 }
 }
 
+QByteArray LogLine::withoutLineEnd(QByteArray s)
+{
+    while (s.endsWith('\n') || s.endsWith('\r'))
+        s.chop(1);
+    return s;
+}
+
 bool LogLine::parse(const QByteArray& raw, LogLine* out)
 {
-    const QByteArray s = chopLineEnd(raw);
+    const QByteArray s = withoutLineEnd(raw);
     LogLine line;
     int pos = 0;
     if (!bracket(s, &pos, &line.level))
@@ -67,11 +67,11 @@ bool SavedLine::parse(const QByteArray& line, SavedLine* out)
     if (!ok)
         return false;
     out->time = t;
-    out->text = chopLineEnd(line.mid(tab + 1));
+    out->text = LogLine::withoutLineEnd(line.mid(tab + 1));
     return true;
 }
 
 QByteArray SavedLine::format(double time, const QByteArray& text)
 {
-    return QByteArray::number(time, 'f', 6) + '\t' + chopLineEnd(text);
+    return QByteArray::number(time, 'f', 6) + '\t' + LogLine::withoutLineEnd(text);
 }

@@ -19,6 +19,8 @@ struct LogLine {
     static bool parse(const QByteArray& raw, LogLine* out);
     // The bytes of a "Uart READ"/"Uart WRITE" message.
     QByteArray hexBytes() const;
+    // The text without its line end (LF, CR LF, or any run of them).
+    static QByteArray withoutLineEnd(QByteArray s);
 };
 
 // A line of a saved log: the time it was received, in seconds since the

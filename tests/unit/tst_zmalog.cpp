@@ -1,6 +1,7 @@
 // zma-log's decoding: frames under Uart lines, however the reads cut them.
 
 #include "commands/commandtesk.h"
+#include "commands/framesplitter.h"
 #include "commands/receivestream.h"
 #include "journalentry.h"
 #include "log/logline.h"

@@ -18,9 +18,7 @@ public:
     QList<Piece> push(const QByteArray& chunk);
 
 private:
-    ReceiveStream stream;
-    // The same bytes as the stream holds, so what it drops can be shown.
-    QByteArray copy;
+    ReceiveStream stream{ReceiveStream::kDefaultMaxPending, true};
 };
 
 #endif

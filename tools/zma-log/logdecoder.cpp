@@ -21,13 +21,6 @@ const QByteArray kIndent(13, ' ');
 // A pieced line that never ends (its last piece lost) is printed once this long.
 constexpr int kMaxJoined = 4 * 1024 * 1024;
 
-QByteArray chopLineEnd(QByteArray s)
-{
-    while (s.endsWith('\n') || s.endsWith('\r'))
-        s.chop(1);
-    return s;
-}
-
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -75,7 +68,7 @@ bool LogDecoder::wanted(const QByteArray& category) const
 
 void LogDecoder::decode(const QByteArray& text, double time, Out out)
 {
-    const QByteArray line = chopLineEnd(text);
+    const QByteArray line = LogLine::withoutLineEnd(text);
     const qint64 receivedMs = time > 0 ? DriverClock::toMs(time) : -1;
     latestReceiptMs = qMax(latestReceiptMs, receivedMs);
     // Until the driver's zone is known, lines known by their receive time

@@ -9,8 +9,8 @@
 // step back (DriverClock, LineOrder). The same lines also come as entries,
 // for the journal.
 
+#include "commands/framesplitter.h"
 #include "driverclock.h"
-#include "framesplitter.h"
 #include "lineorder.h"
 
 #include <QByteArray>
