@@ -32,32 +32,4 @@ int ProgramOptions::parse(const QStringList& args) const
     return -1;
 }
 
-bool ProgramOptions::read(const QString& v, double* to)
-{
-    bool ok = false;
-    *to = v.toDouble(&ok);
-    return ok;
-}
-
-bool ProgramOptions::read(const QString& v, int* to)
-{
-    bool ok = false;
-    *to = v.toInt(&ok);
-    return ok;
-}
-
-bool ProgramOptions::read(const QString& v, qint64* to)
-{
-    bool ok = false;
-    *to = v.toLongLong(&ok);
-    return ok;
-}
-
-bool ProgramOptions::read(const QString& v, quint32* to)
-{
-    bool ok = false;
-    *to = v.toUInt(&ok);
-    return ok;
-}
-
 } // namespace rig

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <type_traits>
 
 namespace rig {
 
@@ -45,10 +46,20 @@ public:
     int parse(const QStringList& args) const;
 
 private:
-    static bool read(const QString& v, double* to);
-    static bool read(const QString& v, int* to);
-    static bool read(const QString& v, qint64* to);
-    static bool read(const QString& v, quint32* to);
+    template <typename T>
+    static bool read(const QString& v, T* to)
+    {
+        bool ok = false;
+        if constexpr (std::is_same_v<T, double>)
+            *to = v.toDouble(&ok);
+        else if constexpr (std::is_same_v<T, int>)
+            *to = v.toInt(&ok);
+        else if constexpr (std::is_same_v<T, qint64>)
+            *to = v.toLongLong(&ok);
+        else
+            *to = v.toUInt(&ok);
+        return ok;
+    }
 
     const char* program;
     std::function<void(FILE*)> usage;
