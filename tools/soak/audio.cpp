@@ -1,5 +1,4 @@
 #include "audio.h"
-#include "world.h"
 
 #include "rig/machinesample.h"
 #include "rig/procsample.h"
@@ -30,8 +29,8 @@ QByteArray parentBlock(quint32 n)
 
 } // namespace
 
-Audio::Audio(World& world)
-    : w(world)
+Audio::Audio(RunContext& run)
+    : w(run)
 {
     in.keep = false;
     in.onDatagram = [this](const UdpReceiver::Datagram& d) { datagram(d); };
@@ -64,14 +63,15 @@ void Audio::datagram(const UdpReceiver::Datagram& d)
 
 Audio::Sched Audio::schedNow()
 {
-    return {w.now(), ProcSample::runQueueWaitNs(w.rig.driver.pid(), spiTid), MachineSample::cpuPressureUs()};
+    return {w.now(), ProcSample::runQueueWaitNs(pid, spiTid), MachineSample::cpuPressureUs()};
 }
 
-void Audio::begin()
+void Audio::begin(qint64 driverPid)
 {
     pump(); // what came before is not counted
     counting = true;
-    spiTid = ProcSample::threadNamed(w.rig.driver.pid(), "ThreadSpiTransm"); // Qt names a QThread by its class
+    pid = driverPid;
+    spiTid = ProcSample::threadNamed(pid, "ThreadSpiTransm"); // Qt names a QThread by its class
     sched.push_back(schedNow());
 }
 
@@ -203,11 +203,11 @@ void Audio::printLosses()
         lost, starved);
 }
 
-void Audio::summary()
+void Audio::summary(long long driverDropLines)
 {
     say("parent audio to 20003: %lld datagrams (%lld in floods), %lld failed sends; the driver reported "
         "dropping blocks %lld times, the kernel dropped %lld datagrams at its socket\n",
-        sent, floodDatagrams, failed, w.udpDropLines, driverSocketDrops);
+        sent, floodDatagrams, failed, driverDropLines, driverSocketDrops);
 }
 
 void Audio::report(Verdict& verdict)

@@ -7,6 +7,8 @@
 // kernel's stamps, with where ticks were lost set beside the audio thread's
 // wait for a CPU then (the driver's timer does not catch up a missed tick).
 
+#include "runcontext.h"
+
 #include "rig/spipeer.h"
 #include "rig/udpreceiver.h"
 #include "rig/udpsender.h"
@@ -14,17 +16,15 @@
 
 #include <vector>
 
-class World;
-
 class Audio
 {
 public:
-    explicit Audio(World& world);
+    explicit Audio(RunContext& run);
     bool isReady() const { return in.isBound() && out.isOpen(); }
 
     void pump() { in.pump(); }
     void feed();  // the parent's blocks due by now; a sample of the audio thread's wait every 100 ms
-    void begin(); // counting from now on
+    void begin(qint64 driverPid); // counting from now on
     void newLife() { lives.push_back({}); } // a new SPI peer
     void endLife(qint64 exchanges);         // the SPI peer gone after so many exchanges
     void end(qint64 exchanges);             // counting stops
@@ -33,7 +33,7 @@ public:
     void disturb(bool flood, int ms); // a flood or a silence for ms
     void resume();                    // the parent's pace again
     void checkLine(const QList<rig::SpiPeer::Exchange>& exchanges);
-    void summary();
+    void summary(long long driverDropLines); // the driver's lines about dropped blocks
     void report(rig::Verdict& verdict);
 
     qint64 silenceMs = 0;
@@ -47,11 +47,11 @@ private:
     qint64 atMs(size_t i) const { return firstAtMs + (arrivals[i] - arrivals[0]) / 1000000; } // on our clock
     void printLosses();
 
-    World& w;
+    RunContext& w;
     // to the parent
     rig::UdpReceiver in{20002, 16 << 20};
     bool counting = false;
-    qint64 firstAtMs = 0, idle = 0, answers = 0, bad = 0, misordered = 0, spiTid = -1, nextSchedAt = 0;
+    qint64 firstAtMs = 0, idle = 0, answers = 0, bad = 0, misordered = 0, spiTid = -1, nextSchedAt = 0, pid = -1;
     std::vector<qint64> arrivals; // kernel stamps of the counted datagrams
     std::vector<PeerLife> lives;
     std::vector<Sched> sched; // every 100 ms of the run

@@ -12,7 +12,7 @@ void CallPlayer::call()
         return;
     auto still = [&](int lo, int hi) {
         w.idle(w.uni(lo, hi));
-        return !w.stopping() && w.state != World::Idle;
+        return !w.stopping() && w.state() != AnsweringShield::Idle;
     };
     if (!still(200, 2500) || (w.chance(20) && (!door(w.uni(1, 2)) || !still(100, 1500))))
         return;
@@ -48,8 +48,7 @@ bool CallPlayer::ring()
     }
     if (!w.await("call frame after a ring", [&] { return w.logSeen("STATUS_FREE Dial") && w.frameSeen(kCallFrame); }))
         return false;
-    w.state = World::Ringing;
-    w.ringNumber = n;
+    w.answering.ring(uint8_t(n)); // the line rings: its dial repeats
     w.nextDialAt = w.now() + 1000;
     return true;
 }
@@ -57,11 +56,11 @@ bool CallPlayer::ring()
 bool CallPlayer::door(int which)
 {
     // While ringing the door frame waits for the shield's next dial.
-    const bool free = w.state == World::Idle;
+    const bool free = w.state() == AnsweringShield::Idle;
     const QByteArray wantFrame = free ? (which == 1 ? kOpen1Frame : kOpen2Frame)
                                       : frame(which == 1 ? OPEN_1 : OPEN_2, QByteArray(), true);
     const QByteArray wantLog = free ? "Success OP" + QByteArray::number(which)
-                                    : QByteArray(w.state == World::Ringing ? "STATUS_CALL" : "STATUS_PICKUP")
+                                    : QByteArray(w.state() == AnsweringShield::Ringing ? "STATUS_CALL" : "STATUS_PICKUP")
                                           + " Открыта дверь " + QByteArray::number(which);
     ++(free ? w.doorsFree : w.doorsInCall);
     w.mark();
@@ -80,7 +79,7 @@ bool CallPlayer::pickup()
 
 bool CallPlayer::drop(bool byParent)
 {
-    const QByteArray wantLog = w.state == World::Ringing ? "STATUS_CALL Drop" : "STATUS_PICKUP Drop";
+    const QByteArray wantLog = w.state() == AnsweringShield::Ringing ? "STATUS_CALL Drop" : "STATUS_PICKUP Drop";
     w.mark();
     w.expCtl << "drop";
     if (byParent) {
@@ -90,7 +89,6 @@ bool CallPlayer::drop(bool byParent)
                        [&] { return w.frameSeen(kDropFrame) && w.logSeen(wantLog); });
     }
     ++w.shieldDrops;
-    w.state = World::Idle;
-    w.sendLine(frame(DROP, QByteArray(), true));
+    w.sendLine(w.answering.hangUp());
     return w.await("the shield's drop handled", [&] { return w.logSeen(wantLog); });
 }

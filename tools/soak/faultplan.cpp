@@ -73,7 +73,7 @@ void FaultPlan::betweenSteps()
         return;
     inSerialFault = true;
     for (Fault f : {Hangup, Junk, StdoutPause, Dialplan}) {
-        if (!due[f] || (f == StdoutPause && w.paused) || (f == Dialplan && w.state == World::Idle))
+        if (!due[f] || (f == StdoutPause && w.paused) || (f == Dialplan && w.state() == AnsweringShield::Idle))
             continue;
         due[f] = false;
         ++thrown[f];
@@ -95,11 +95,11 @@ void FaultPlan::hangUp()
 {
     const long long closed0 = w.closed, opened0 = w.opened;
     // The call goes with the line: the driver reports it dropped.
-    if (w.state != World::Idle) {
+    if (w.state() != AnsweringShield::Idle) {
         ++w.hangupDrops;
         w.expCtl << "drop";
     }
-    w.state = World::Idle;
+    w.answering.hangUp(); // no drop frame gets through
     w.rig.shield.hangUp();
     w.rig.shield.partial.clear();
     if (!w.await("the driver closes the hung-up port", [&] { return w.closed > closed0; }))

@@ -91,7 +91,7 @@ void Soak::windDown()
 {
     w.windingDown = true;
     faults.stop();
-    if (w.state != World::Idle)
+    if (w.state() != AnsweringShield::Idle)
         calls.drop(false);
     faults.undo();
     const int exchanges = w.peer->count();
@@ -168,7 +168,7 @@ int Soak::report()
     say("serial: the shield sent %d frames (%d rings, %d repeated dials while ringing, %d answers, %d drops); "
         "the driver sent %d valid frames\n", w.rings + w.repeatDials + w.shieldAnswers + w.shieldDrops, w.rings,
         w.repeatDials, w.shieldAnswers, w.shieldDrops, w.driverFrames);
-    w.audio.summary();
+    w.audio.summary(w.udpDropLines);
     say("stderr: %lld lines from the board library about the SPI peer, %lld about dropped serial bytes; "
         "log: %lld datagrams, %lld 'ERROR CMD'\n", w.spiDiag, w.serialDropLines, w.rig.log.received, w.errorCmd);
     say("figures after %.1f s:\n", endMs / 1000.0);

@@ -20,7 +20,7 @@ long long occurrences(const QByteArray& line)
 } // namespace
 
 World::World(quint32 seed, bool verbose)
-    : verbose(verbose), rng(seed)
+    : RunContext(seed, verbose)
 {
     clock.start();
     rig.driver.proc.onErrorLine = [this](const QByteArray& line) { stderrLine(line); };
@@ -48,7 +48,7 @@ bool World::start()
     if (!rig.waitReady(out, outText, kStepMs) || !waitUntil([&] { return peer->count() > 0; }, kStepMs))
         return fail("the driver did not get to shield_ready with the SPI peer answering");
     rig.shield.frames.clear();
-    audio.begin();
+    audio.begin(rig.driver.pid());
     return true;
 }
 
@@ -78,28 +78,24 @@ void World::pumpShield()
         ++driverFrames;
         const bool link = uint8_t(f.at(3)) == 0xD1;
         const uint8_t code = uint8_t(f.at(link ? 4 : 3));
-        // Answers as the shield does; a call is confirmed by dialling again.
-        QByteArray answer;
-        if (link && (code == PICKUP || code == DROP || code == OPEN_1 || code == OPEN_2))
-            answer = frame(code == PICKUP ? uint8_t(PICKUP_DONE) : code, QByteArray(), true);
-        else if (!link && (code == OPEN_1_FREE || code == OPEN_2_FREE))
-            answer = frame(code == OPEN_1_FREE ? OPEN_1_FREE_DONE : OPEN_2_FREE_DONE);
-        else if (!(link && code == CALL))
+        // Past start-up the driver sends the call's codes in link mode and
+        // the free doors' in command mode; a call gets no answer.
+        if (link ? !(code == CALL || code == PICKUP || code == DROP || code == OPEN_1 || code == OPEN_2)
+                 : !(code == OPEN_1_FREE || code == OPEN_2_FREE)) {
             ++unexpectedFrames;
-        if (link && code == PICKUP && state == Ringing)
-            state = Talking;
-        else if (link && code == DROP)
-            state = Idle;
+            continue;
+        }
+        const QByteArray answer = answering.answer(f);
         if (!answer.isEmpty()) {
             ++shieldAnswers;
             sendLine(answer);
         }
     }
     rig.shield.frames.clear();
-    if (state == Ringing && now() >= nextDialAt) {
+    if (state() == AnsweringShield::Ringing && now() >= nextDialAt) {
         nextDialAt = now() + 1000;
         ++repeatDials;
-        sendLine(dialFrame(uint8_t(ringNumber)));
+        sendLine(answering.dial());
     }
 }
 

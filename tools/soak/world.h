@@ -6,28 +6,24 @@
 // counted as they come. The calls, the faults and the report act on it.
 
 #include "audio.h"
+#include "runcontext.h"
 
+#include "rig/answeringshield.h"
 #include "rig/heldpipe.h"
 #include "rig/rig.h"
-#include "rig/say.h"
 
-#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 #include <memory>
 
 constexpr int kStepMs = 5000; // bound for any step of a call or a fault
 
-class World
+class World : public RunContext
 {
 public:
     World(quint32 seed, bool verbose);
-    qint64 now() const { return clock.elapsed(); }
     // A stall ends the run, but the wind-down and the last checks still wait.
     bool stopping() const { return fatal && !windingDown; }
-    int uni(int lo, int hi) { return lo + int(rng.bounded(quint32(hi - lo + 1))); }
-    bool chance(int percent) { return uni(1, 100) <= percent; }
-    void note(const QString& what) const { if (verbose) say("  [%7.2f s] %s\n", now() / 1000.0, qPrintable(what)); }
     void stall(const QString& what) { stalls << what; fatal = true; }
 
     bool start(); // the driver up, its identity answered, the SPI peer answering
@@ -47,9 +43,6 @@ public:
     void idle(qint64 ms, bool faults = true); // faults: betweenSteps
 
     std::function<void()> onPump, betweenSteps;
-    const bool verbose;
-    QRandomGenerator rng;
-    QElapsedTimer clock;
     QTemporaryDir dir;
     // The shield's pty, the log on 20004 (with the audio listener's large
     // buffer: a busy moment of ours loses no line), the driver.
@@ -63,8 +56,8 @@ public:
     qint64 slowestStep = 0;
     QString slowestWhat;
 
-    enum { Idle, Ringing, Talking } state = Idle;
-    int ringNumber = 0;
+    rig::AnsweringShield answering; // the call's state, the dial it repeats while ringing
+    rig::AnsweringShield::State state() const { return answering.state(); }
     qint64 nextDialAt = 0;
     QList<QByteArray> seenFrames; // from the driver since the last mark
     int driverFrames = 0, badDriverFrames = 0, unexpectedFrames = 0;
