@@ -3,38 +3,27 @@
 #include "rig/refcrc.h"
 #include "rig/shieldpty.h"
 
+#include <QMap>
+#include <algorithm>
+
 namespace rig {
 
 QByteArray AnsweringShield::answer(const QByteArray& request)
 {
-    if (silent)
-        return QByteArray();
     const bool link = uint8_t(request.at(3)) == 0xD1;
     const uint8_t code = uint8_t(request.at(link ? 4 : 3));
-    switch (code) {
-    case VERSION:
-    case FIRMWARE:
-    case UID_0:
-    case UID_1:
-    case UID_2: // the data alone: identityAnswer() pads it with FF
-        return build(code, identityAnswer(code, id).mid(4, code == VERSION ? 2 : code == FIRMWARE ? 3 : 4), link);
-    case PICKUP:
-        if (current == Ringing)
-            current = Talking;
-        return build(PICKUP_DONE, QByteArray(), link);
-    case DROP:
-        current = Idle;
-        return build(DROP, QByteArray(), link);
-    case OPEN_1:
-    case OPEN_2:
-        return build(code, QByteArray(), link);
-    case OPEN_1_FREE:
-        return build(OPEN_1_FREE_DONE, QByteArray(), link);
-    case OPEN_2_FREE:
-        return build(OPEN_2_FREE_DONE, QByteArray(), link);
-    default:
+    if (silent)
         return QByteArray();
-    }
+    if (std::count(std::begin(kIdentityRequests), std::end(kIdentityRequests), code)) // the data alone, unpadded
+        return build(code, identityAnswer(code, id).mid(4, code == VERSION ? 2 : code == FIRMWARE ? 3 : 4), link);
+    if (code == PICKUP && current == Ringing)
+        current = Talking;
+    else if (code == DROP)
+        current = Idle;
+    // Each request the shield confirms and its confirmation.
+    static const QMap<uint8_t, uint8_t> confirms = {{PICKUP, PICKUP_DONE}, {DROP, DROP}, {OPEN_1, OPEN_1}, {OPEN_2, OPEN_2},
+                                                    {OPEN_1_FREE, OPEN_1_FREE_DONE}, {OPEN_2_FREE, OPEN_2_FREE_DONE}};
+    return confirms.contains(code) ? build(confirms.value(code), QByteArray(), link) : QByteArray();
 }
 
 QByteArray AnsweringShield::ring(uint8_t suffix, uint8_t prefix)
