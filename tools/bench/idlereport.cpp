@@ -33,33 +33,35 @@ QString ratio(double a, double b, bool have)
 
 constexpr int kColumn = 36; // of the per-thread table
 
-// Each thread's time on a CPU (schedstat) and wake-ups over a window, busiest first.
-struct Threads {
+// A program's column of the per-thread table: each thread's time on a CPU
+// (schedstat) and wake-ups a second over the window, busiest first, then
+// all threads together.
+QStringList threadCells(const ProgramWindow& p)
+{
     struct Row {
         QString name;
         double percent; // of one core
         double wakeups; // a second
     };
-    QString title;
     std::vector<Row> rows;
     Row total{"all threads", 0, 0};
-
-    static Threads of(const ProgramWindow& p)
-    {
-        Threads t{p.name, {}, {"all threads", 0, 0}};
-        const double seconds = (p.p1.atNs - p.p0.atNs) / 1e9;
-        for (auto it = p.p1.threads.cbegin(); seconds > 0 && it != p.p1.threads.cend(); ++it) {
-            const qint64 before = p.p0.threads.value(it.key(), {QString(), 0}).second;
-            const qint64 switches = p.p1.threadSwitches.value(it.key()) - p.p0.threadSwitches.value(it.key());
-            t.rows.push_back({it.value().first + (it.key() == p.pid ? "(main)" : ""),
-                              (it.value().second - before) / 1e9 / seconds * 100.0, switches / seconds});
-            t.total.percent += t.rows.back().percent;
-            t.total.wakeups += t.rows.back().wakeups;
-        }
-        std::sort(t.rows.begin(), t.rows.end(), [](const Row& x, const Row& y) { return x.percent > y.percent; });
-        return t;
+    const double seconds = (p.p1.atNs - p.p0.atNs) / 1e9;
+    for (auto it = p.p1.threads.cbegin(); seconds > 0 && it != p.p1.threads.cend(); ++it) {
+        const qint64 before = p.p0.threads.value(it.key(), {QString(), 0}).second;
+        const qint64 switches = p.p1.threadSwitches.value(it.key()) - p.p0.threadSwitches.value(it.key());
+        rows.push_back({it.value().first + (it.key() == p.pid ? "(main)" : ""),
+                        (it.value().second - before) / 1e9 / seconds * 100.0, switches / seconds});
+        total.percent += rows.back().percent;
+        total.wakeups += rows.back().wakeups;
     }
-};
+    std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.percent > y.percent; });
+    rows.push_back(total);
+    QStringList cells;
+    for (const Row& r : rows)
+        cells << QString("%1 %2 %3").arg(r.name.left(kColumn - 17), -(kColumn - 17)).arg(r.percent, 6, 'f', 3)
+                         .arg(r.wakeups, 7, 'f', 1) + "  ";
+    return cells;
+}
 
 void sayTrimmed(QString line)
 {
@@ -178,30 +180,25 @@ bool IdleReport::checks() const
 
 void IdleReport::threads() const
 {
-    std::vector<Threads> columns;
+    std::vector<QStringList> columns; // the last cell: all threads
+    QString head = "  ", total = "  ";
+    int rows = 0;
     for (const ProgramWindow* p : {&w.driver, &w.design, &w.physical})
-        if (p->ran)
-            columns.push_back(Threads::of(*p));
+        if (p->ran) {
+            columns.push_back(threadCells(*p));
+            head += QString("%1").arg(p->name, -kColumn);
+            total += columns.back().last();
+            rows = std::max(rows, int(columns.back().size()) - 1);
+        }
     if (columns.empty())
         return;
     // One column a program, its busiest thread first.
     say("  per thread, %% of one core (schedstat) and wake-ups a second:\n");
-    auto cell = [](const Threads::Row& r) {
-        return QString("%1 %2 %3").arg(r.name.left(kColumn - 17), -(kColumn - 17)).arg(r.percent, 6, 'f', 3)
-                   .arg(r.wakeups, 7, 'f', 1) + "  ";
-    };
-    size_t rows = 0;
-    QString head = "  ", total = "  ";
-    for (const Threads& c : columns) {
-        rows = std::max(rows, c.rows.size());
-        head += QString("%1").arg(c.title, -kColumn);
-        total += cell(c.total);
-    }
     sayTrimmed(head);
-    for (size_t i = 0; i < rows; ++i) {
+    for (int i = 0; i < rows; ++i) {
         QString line = "  ";
-        for (const Threads& c : columns)
-            line += i < c.rows.size() ? cell(c.rows[i]) : QString(kColumn, ' ');
+        for (const QStringList& c : columns)
+            line += i < c.size() - 1 ? c[i] : QString(kColumn, ' ');
         sayTrimmed(line);
     }
     sayTrimmed(total);
