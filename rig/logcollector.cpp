@@ -1,16 +1,18 @@
 #include "rig/logcollector.h"
 
+#include "log/logline.h"
+
 namespace rig {
 
 LogCollector::Line LogCollector::parse(const QByteArray& d)
 {
     Line l;
     l.raw = d;
-    const int open = d.indexOf("] [");
-    const int close = d.indexOf("]: ", open + 3);
-    if (d.startsWith("[Debug][") && open > 0 && close > open && d.endsWith("\r\n")) {
-        l.source = QString::fromUtf8(d.mid(open + 3, close - open - 3));
-        l.message = d.mid(close + 3, d.size() - close - 3 - 2);
+    LogLine line;
+    if (d.endsWith("\r\n") && LogLine::parse(d, &line) && line.level == "Debug") {
+        l.source = QString::fromUtf8(line.category);
+        // A piece of a long line keeps its continuation mark, as sent.
+        l.message = d.chopped(2).right(line.message.size() + int(line.continued));
     }
     return l;
 }

@@ -1,20 +1,21 @@
 #include "rig/shieldframes.h"
-#include "rig/refcrc.h"
+
+#include "commands/commandtesk.h"
 
 namespace rig {
 
-const QByteArray kCallFrame = frame(CALL, QByteArray(), true);
-const QByteArray kPickupFrame = frame(PICKUP, QByteArray(), true);
-const QByteArray kDropFrame = frame(DROP, QByteArray(), true);
-const QByteArray kOpen1CallFrame = frame(OPEN_1, QByteArray(), true);
-const QByteArray kOpen1Frame = frame(OPEN_1_FREE);
-const QByteArray kOpen2Frame = frame(OPEN_2_FREE);
+// Written out, not built: the codec must agree with them.
+const QByteArray kCallFrame = hex("FF 65 48 D1 02 FF FF FF FF 7C");
+const QByteArray kPickupFrame = hex("FF 65 48 D1 03 FF FF FF FF B1");
+const QByteArray kDropFrame = hex("FF 65 48 D1 04 FF FF FF FF E0");
+const QByteArray kOpen1CallFrame = hex("FF 65 48 D1 08 FF FF FF FF C1");
+const QByteArray kOpen1Frame = hex("FF 65 48 21 FF FF FF FF FF 44");
+const QByteArray kOpen2Frame = hex("FF 65 48 23 FF FF FF FF FF 2A");
 
 QByteArray frame(uint8_t cmd, const QByteArray& data, bool link)
 {
-    // The head, the code and the data, cut or padded with FF to nine bytes.
-    const QByteArray f = (hex(link ? "FF 65 48 D1" : "FF 65 48") + char(cmd) + data).left(9).leftJustified(9, char(0xFF));
-    return f + char(refCrc8(f, 1, 9));
+    // CommandTESK puts addrBUD first: it is the receiver.
+    return CommandTESK(link ? MODE_LINK : MODE_CMD, 0x48, 0x65, cmd, data).toArray();
 }
 
 QByteArray dialFrame(uint8_t suffix, uint8_t prefix)

@@ -1,8 +1,9 @@
 #ifndef RIG_SHIELDFRAMES_H
 #define RIG_SHIELDFRAMES_H
 
-// The shield's side of the serial protocol, built with an independent
-// CRC-8/MAXIM, so a faulty driver codec cannot agree with itself.
+// The shield's side of the serial protocol, built with the driver's codec.
+// The frames the driver is expected to write are written out in hex, so a
+// faulty codec cannot agree with itself.
 
 #include <QByteArray>
 #include <QString>
