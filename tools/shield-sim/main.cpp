@@ -22,7 +22,7 @@
 //   spi blocks N      on "stats", and every 1000 blocks with --verbose
 //   HEX is upper case, bytes separated by single spaces.
 //
-// The answers to the driver: see shield.h; the audio: see audiopeer.h.
+// The answers to the driver: see rig/answeringshield.h; the audio: see audiopeer.h.
 // Options: see options.cpp (--help).
 
 #include "audiopeer.h"
