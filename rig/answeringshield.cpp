@@ -14,7 +14,7 @@ QByteArray AnsweringShield::answer(const QByteArray& request)
     const uint8_t code = uint8_t(request.at(link ? 4 : 3));
     if (silent)
         return QByteArray();
-    if (std::count(std::begin(kIdentityRequests), std::end(kIdentityRequests), code)) // the data alone, unpadded
+    if (std::count(std::begin(kIdentityRequests), std::end(kIdentityRequests), code)) // the data alone: build() pads it
         return build(code, identityAnswer(code, id).mid(4, code == VERSION ? 2 : code == FIRMWARE ? 3 : 4), link);
     if (code == PICKUP && current == Ringing)
         current = Talking;
