@@ -13,7 +13,6 @@ struct Cadence {
     std::vector<double> gapsMs; // between one datagram and the next
     int stamped = 0;   // with a kernel stamp
     int wrongSize = 0; // not of the expected size
-    double spanS = 0;
     double meanMs = 0;      // mean gap between datagrams
     double p99DevMs = 0;    // 99th percentile of |gap - period|
     double maxDevMs = 0;

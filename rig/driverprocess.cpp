@@ -45,9 +45,9 @@ void DriverProcess::removeLeftLock()
     if (name.startsWith("/dev/"))
         name = name.mid(5);
     name.replace('/', '_');
-    QFile lock("/run/lock/LCK.." + name);
-    if (lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == startedPid)
-        lock.remove(); // closes it first
+    const QString lock = "/run/lock/LCK.." + name;
+    if (readFile(lock).split('\n').first().trimmed().toLongLong() == startedPid)
+        QFile::remove(lock);
 }
 
 void DriverProcess::redirect(int fd, int target)

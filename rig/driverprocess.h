@@ -9,11 +9,6 @@
 #include "rig/procsample.h"
 #include "rig/runenv.h"
 
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
-#include <functional>
-
 namespace rig {
 
 class DriverProcess

@@ -29,12 +29,8 @@ QByteArray HeldPipe::readAvailable()
 {
     QByteArray out;
     char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fds[0], buf, sizeof(buf));
-        if (n <= 0)
-            break;
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof(buf))) > 0;)
         out.append(buf, static_cast<int>(n));
-    }
     return out;
 }
 

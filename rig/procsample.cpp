@@ -11,13 +11,6 @@ namespace rig {
 
 namespace {
 
-// The fields of a stat line after the command name, which may hold spaces.
-QList<QByteArray> statFields(const QByteArray& stat)
-{
-    const int close = stat.lastIndexOf(')');
-    return close < 0 ? QList<QByteArray>() : stat.mid(close + 2).split(' ');
-}
-
 // A CPU time counter's growth over spanNs as percent of one core; perSecond:
 // its units in a second; -1 when either reading is unknown.
 double percentOfCore(qint64 from, qint64 to, double perSecond, qint64 spanNs)
@@ -33,7 +26,9 @@ ProcSample ProcSample::take(qint64 pid)
     ProcSample s;
     s.atNs = monotonicNs();
     const QString dir = QStringLiteral("/proc/%1").arg(pid);
-    const QList<QByteArray> f = statFields(readFile(dir + "/stat"));
+    const QByteArray stat = readFile(dir + "/stat");
+    // The fields after the command name, which may hold spaces.
+    const QList<QByteArray> f = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     if (f.size() > 12)
         s.ticks = f.at(11).toLongLong() + f.at(12).toLongLong(); // utime, stime
     for (const QByteArray& line : readFile(dir + "/status").split('\n'))

@@ -12,12 +12,8 @@ struct Quantiles {
     int n = 0;
     double p50 = 0, p99 = 0, max = 0; // 0 when there are no samples
 
-    // One sort for all three.
+    // Nearest-rank percentiles, one sort for all three.
     static Quantiles of(std::vector<double> values);
-    // Nearest-rank percentile (p in 0..100) of values; 0 when there are none.
-    static double percentile(std::vector<double> values, double p);
-    // The same, of values sorted already.
-    static double ofSorted(const std::vector<double>& sorted, double p);
 };
 
 } // namespace rig

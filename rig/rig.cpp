@@ -40,9 +40,9 @@ bool Rig::waitReady(HeldPipe& out, QByteArray& text, int timeoutMs)
 
 bool Rig::dial(uint8_t suffix, const QString& expectLine, uint8_t prefix)
 {
-    const int before = countLine(expectLine);
+    const int before = driver.lines().count(expectLine);
     shield.send(dialFrame(suffix, prefix));
-    return waitUntil([&] { return countLine(expectLine) > before; }, kWait);
+    return waitUntil([&] { return driver.lines().count(expectLine) > before; }, kWait);
 }
 
 bool Rig::ring()

@@ -28,8 +28,7 @@ public:
     // Starts the driver and answers the identity requests; true once the
     // info block has been printed whole.
     bool start(const QStringList& args = {}, const Identity& id = Identity());
-    // Answers each identity request in turn as it appears on the line, from
-    // the frame at index `from` on; *missing: the request that did not come.
+    // AnsweringShield::answerIdentity on this rig's line.
     bool answerIdentity(const Identity& id, int timeoutMs = 5000, int from = 0, uint8_t* missing = nullptr);
     // For a driver whose stdout goes to `out` (driver.lines() stays empty
     // then): reads it into text until the info block is whole, then leaves
@@ -40,7 +39,6 @@ public:
     int readyFrames = 0; // frames written during start-up
     QStringList linesAfterReady() { return driver.lines().mid(readyLines); }
     QStringList framesAfterReady() { return shield.framesFrom(readyFrames); }
-    int countLine(const QString& line) { return driver.lines().count(line); }
     int countLog(const QString& source, const QByteArray& message)
     {
         return log.messages(source).count(message);

@@ -19,18 +19,16 @@ QStringList emulator();
 // grows, and under an emulator the RSS is the emulator's (its translated
 // code included), so the driver's RSS says nothing about what it holds:
 // memory bounds are not checked then.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
+#if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
+#define RIG_SANITIZED
 #endif
-#else
-constexpr bool kSanitized = false;
 #endif
-inline bool rssIsMeaningful() { return !kSanitized && emulator().isEmpty(); }
+#if defined(RIG_SANITIZED) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline bool rssIsMeaningful() { return false; }
+#else
+inline bool rssIsMeaningful() { return emulator().isEmpty(); }
+#endif
 
 // Where the driver runs slower than natively (a sanitizer, an emulator),
 // ZMA_TEST_TIME_SCALE (a factor, default 1) stretches the time bounds that

@@ -92,10 +92,9 @@ void ShieldPty::hangUp()
     if (masterFd < 0)
         return;
     ::close(masterFd);
-    masterFd = -1;
     if (slaveFd >= 0)
         ::close(slaveFd);
-    slaveFd = -1;
+    masterFd = slaveFd = -1;
     // The pts number is recycled for other processes' ptys once the driver
     // lets go of it: leave the link dangling, never pointing there.
     if (!linkPath.isEmpty())
@@ -104,26 +103,21 @@ void ShieldPty::hangUp()
 
 bool ShieldPty::send(const QByteArray& bytes)
 {
-    if (masterFd < 0)
-        return false;
-    return ::write(masterFd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return masterFd >= 0 && ::write(masterFd, bytes.constData(), size_t(bytes.size())) == bytes.size();
 }
 
 bool ShieldPty::sendAll(const QByteArray& bytes, const std::function<void()>& pumpWhileFull, int timeoutMs)
 {
     QElapsedTimer t;
     t.start();
-    for (int i = 0; i < bytes.size();) {
-        if (send(bytes.mid(i, 1))) {
-            ++i;
-        } else {
+    for (int i = 0; i < bytes.size(); ++i)
+        while (!send(bytes.mid(i, 1))) {
             if (masterFd < 0 || t.elapsed() > timeoutMs)
                 return false;
             if (pumpWhileFull)
                 pumpWhileFull();
             spin(1);
         }
-    }
     return true;
 }
 

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -20,10 +19,6 @@ namespace rig {
 
 // The exchange number after each block, both ways.
 constexpr int kNumberBytes = 4;
-
-SpiPeer::SpiPeer(const QString& p, Mode m) : SpiPeer(p, m, Hooks())
-{
-}
 
 SpiPeer::SpiPeer(const QString& p, Mode m, Hooks h) : path(p), mode(m), hooks(std::move(h))
 {
@@ -61,10 +56,9 @@ void SpiPeer::openListener()
 
 SpiPeer::~SpiPeer()
 {
-    if (wakeFd[1] >= 0)
-        if (::write(wakeFd[1], "x", 1) != 1) {
-            // The pipe is new and empty: a byte always fits.
-        }
+    if (wakeFd[1] >= 0 && ::write(wakeFd[1], "x", 1) != 1) {
+        // The pipe is new and empty: a byte always fits.
+    }
     worker.join();
     for (int fd : {wakeFd[0], wakeFd[1]})
         if (fd >= 0)
@@ -112,9 +106,7 @@ int SpiPeer::unreadBytes()
 {
     std::lock_guard<std::mutex> lock(mutex);
     int n = 0;
-    if (peerFd < 0 || ::ioctl(peerFd, FIONREAD, &n) != 0)
-        return 0;
-    return n;
+    return peerFd >= 0 && ::ioctl(peerFd, FIONREAD, &n) == 0 ? n : 0;
 }
 
 void SpiPeer::loop()

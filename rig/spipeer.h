@@ -37,7 +37,7 @@ public:
         std::function<void(bool)> connection;
         int keep = kKeep; // exchanges kept for exchanges(); 0 none
     };
-    explicit SpiPeer(const QString& path, Mode mode = Answering);
+    explicit SpiPeer(const QString& path, Mode mode = Answering) : SpiPeer(path, mode, Hooks()) {}
     SpiPeer(const QString& path, Mode mode, Hooks hooks);
     ~SpiPeer();
 

@@ -1,6 +1,5 @@
 #include "rig/udpreceiver.h"
 
-#include <QFile>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -100,11 +99,8 @@ int UdpReceiver::count(qint64 fromMs, qint64 toMs)
 
 qint64 UdpReceiver::portDrops(quint16 port)
 {
-    QFile f("/proc/net/udp");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
     const QByteArray local = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray& line : f.readAll().split('\n')) {
+    for (const QByteArray& line : readFile("/proc/net/udp").split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() > 12 && fields.at(1).endsWith(local))
             return fields.last().toLongLong();
