@@ -1,7 +1,5 @@
 #include "log/logline.h"
 
-#include "log/logservice.h"
-
 namespace {
 // Reads "[text]" at pos; returns the text and moves pos past it.
 bool bracket(const QByteArray& s, int* pos, QByteArray* text)
@@ -43,7 +41,7 @@ bool LogLine::parse(const QByteArray& raw, LogLine* out)
     if (!bracket(s, &pos, &line.category) || !s.mid(pos).startsWith(": "))
         return false;
     line.message = s.mid(pos + 2);
-    if (line.message.endsWith(LogService::kContinuationMark)) {
+    if (line.message.endsWith(kContinuationMark)) {
         line.message.chop(1);
         line.continued = true;
     }

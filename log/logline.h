@@ -15,6 +15,9 @@ struct LogLine {
     QByteArray message;  // without the line end and the continuation mark
     bool continued = false;
 
+    // Ends each piece of a line too long for one datagram but the last.
+    static constexpr char kContinuationMark = '\\';
+
     // False for anything not in the log's format.
     static bool parse(const QByteArray& raw, LogLine* out);
     // The bytes of a "Uart READ"/"Uart WRITE" message.

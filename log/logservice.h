@@ -1,6 +1,7 @@
 #ifndef LOGSERVICE_H
 #define LOGSERVICE_H
 
+#include "log/logline.h"
 #include "log/logsenderinterface.h"
 #include "utils/datatransmission.h"
 
@@ -45,7 +46,7 @@ public:
     // A longer line is sent as several, each but the last ending in
     // kContinuationMark; log readers take 8 KiB datagrams whole.
     static constexpr int kMaxDatagram = 8192;
-    static constexpr char kContinuationMark = '\\';
+    static constexpr char kContinuationMark = LogLine::kContinuationMark;
 
 private:
     void sourceOn(QString source);
