@@ -2,6 +2,7 @@
 // info block for the parent and the first log line.
 
 #include "rig/rig.h"
+#include "zma_version.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -39,7 +40,7 @@ void TestStartup::commandLinePrintsIntercomSelection_data()
                                                "#Not for release!: ", supported};
     // These print and exit before anything starts.
     QTest::newRow("--version") << QStringList{"-ic", "102", "--version"}
-                               << QStringList{"zma-driver 1.0.10 (ZMA_STM_Driver 2.17, beta 2)"};
+                               << QStringList{"zma-driver " ZMA_VERSION " (ZMA_STM_Driver 2.17, beta 2)"};
     QTest::newRow("--help") << QStringList{"--help"}
                             << QStringList{"usage: zma-driver [-ic N] [-v] [-confirm] [-audio-fifo] [-rt-priority N]"};
 }
@@ -70,7 +71,7 @@ void TestStartup::identityExchangeEndsInInfoBlock_data()
     QTest::addColumn<bool>("late"); // silent until the driver gave up once
     QTest::addColumn<QStringList>("expected");
     const QStringList head = {"#WARNING: No intercom select", "#Intercom 10 not supported indexes ",
-                              "#ZMA_Driver_KorvelTesk_v1.0.10", "ZMA_STM_Driver 2.17", "",
+                              "#ZMA_Driver_KorvelTesk_v" ZMA_VERSION, "ZMA_STM_Driver 2.17", "",
                               "Intercom: 10", "Program_STM: 529"};
     const QStringList tail = {"Shield: 2", "Revision: 5", "ID: 1abc0de", "", "", "shield_ready", ""};
     QTest::newRow("release firmware") << QStringList() << 0 << false << head + tail;
