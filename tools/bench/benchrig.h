@@ -47,8 +47,6 @@ private:
 public:
     rig::UdpReceiver audio{20002};
     rig::SpiPeer peer; // the driver's
-    // Three 1 ms Qt timers and the 16 ms exchange on a Qt precise timer;
-    // the 16 ms exchange alone on a timerfd.
     Floor design{"design floor", {}, 20012}, physical{"physical floor", {"--physical"}, 20013};
     QByteArray out, err; // what the driver wrote to stdout and stderr
     qint64 outAtNs = 0;  // when the last stdout bytes were seen

@@ -10,6 +10,7 @@
 #include <cmath>
 
 using namespace rig;
+using ProgramWindow = DriverRun::ProgramWindow;
 
 namespace {
 
@@ -100,13 +101,12 @@ int IdleReport::print()
     }
     say("\ntargets\n");
     targets();
-    if (w.ran() && w.othersPercent() > kQuietMachineMaxPercent)
+    if (d.idleRan() && d.othersPercent() > kQuietMachineMaxPercent)
         say("  WARNING: other programs kept %.0f%% of the machine busy during the idle window: "
             "its figures are disturbed; run again when the machine is quiet\n",
-            w.othersPercent());
+            d.othersPercent());
     if (!honest)
         say("  the measurement itself looks wrong (see the checks above): figures not to be trusted\n");
-    const ProgramWindow &dr = w.driver, &ph = w.physical;
     if (D && P && (dr.cpuRun() > kPhysicalRatioMax * ph.cpuRun() || dr.wakeups() > kPhysicalRatioMax * ph.wakeups()))
         say("  note: the driver costs over %.1fx the physical floor; to profile it:\n"
             "        run-bench.sh BUILD --only driver --idle-only --seconds 60 --pid-report\n"
@@ -117,8 +117,6 @@ int IdleReport::print()
 
 void IdleReport::table() const
 {
-    const ProgramWindow &dr = w.driver, &de = w.design, &ph = w.physical;
-    const bool DG = D && G, DP = D && P;
     say("\nidle, %.0f s side by side in one window      driver   design floor physical floor  "
         "drv/design  drv/phys\n", o.seconds);
     const auto row = [&](const char* label, auto of, int decimals, bool ratios) {
@@ -146,27 +144,27 @@ void IdleReport::table() const
         qPrintable(P ? QString("%1..%2").arg(ph.rssMin).arg(ph.rssMax) : "-"));
     say("  bench's own CPU %.3f %% of one core; rest of the machine busy %.1f %% of all cores; "
         "load average %s at start, %s at end\n",
-        cpuPercentTicks(w.self0, w.self1), w.othersPercent(), qPrintable(w.m0.loadavg), qPrintable(w.m1.loadavg));
+        cpuPercentTicks(d.self0, d.self1), d.othersPercent(), qPrintable(d.m0.loadavg), qPrintable(d.m1.loadavg));
 }
 
 bool IdleReport::checks() const
 {
     bool ok = true;
-    for (const ProgramWindow* p : {&w.driver, &w.design, &w.physical}) {
+    for (const ProgramWindow* p : {&dr, &de, &ph}) {
         if (!p->ran)
             continue;
         const Cadence& c = p->cadence;
-        const double expected = w.seconds * 1000.0 / kPeriodMs;
+        const double expected = d.seconds * 1000.0 / kPeriodMs;
         say("  %s: %d datagrams in %.2f s (%.0f expected at 16 ms), %d kernel-stamped, %d not %d bytes; "
             "%d SPI exchanges\n",
-            qPrintable(p->name), c.datagrams, w.seconds, expected, c.stamped, c.wrongSize, Parent::kBlockBytes,
+            qPrintable(p->name), c.datagrams, d.seconds, expected, c.stamped, c.wrongSize, Parent::kBlockBytes,
             p->spiExchanges);
         say("  %s: the bench read each datagram %.3f ms (p50), %.3f ms (p99) after its kernel stamp\n",
             qPrintable(p->name), c.readDelayP50Ms, c.readDelayP99Ms);
-        if (p == &w.driver) {
+        if (p == &dr) {
             const bool stamped = c.datagrams > 0 && c.stamped == c.datagrams;
             say("  driver's datagrams all kernel-stamped: %s; %lld log datagrams\n", stamped ? "yes" : "NO",
-                w.logDatagrams);
+                d.logDatagrams);
             ok = ok && stamped;
             continue;
         }
@@ -183,7 +181,7 @@ void IdleReport::threads() const
     std::vector<QStringList> columns; // the last cell: all threads
     QString head = "  ", total = "  ";
     int rows = 0;
-    for (const ProgramWindow* p : {&w.driver, &w.design, &w.physical})
+    for (const ProgramWindow* p : {&dr, &de, &ph})
         if (p->ran) {
             columns.push_back(threadCells(*p));
             head += QString("%1").arg(p->name, -kColumn);
@@ -206,8 +204,6 @@ void IdleReport::threads() const
 
 void IdleReport::targets()
 {
-    const ProgramWindow &dr = w.driver, &de = w.design, &ph = w.physical;
-    const bool DG = D && G, DP = D && P;
     // A figure that could not be taken is not applicable, not a failure.
     verdict.checkIf(DP, DP && dr.wakeups() <= kPhysicalRatioMax * ph.wakeups(),
                     " idle wake-ups %.1f/s vs the physical floor %.1f/s: %s", dr.wakeups(), ph.wakeups(),
@@ -247,12 +243,9 @@ void IdleReport::dump(const QString& dir) const
             f.write(QByteArray::number(v, 'f', 4) + '\n');
     };
     QDir().mkpath(dir);
-    if (D)
-        write("driver-gaps.txt", w.driver.cadence.gapsMs);
-    if (G)
-        write("design-gaps.txt", w.design.cadence.gapsMs);
-    if (P)
-        write("physical-gaps.txt", w.physical.cadence.gapsMs);
+    for (const ProgramWindow* p : {&dr, &de, &ph})
+        if (p->ran) // "driver", "design floor", "physical floor"
+            write(p->name.section(' ', 0, 0) + "-gaps.txt", p->cadence.gapsMs);
     write("dial-line.txt", d.dialLine.ms);
     write("dial-call.txt", d.dialCall.ms);
     write("open-frame.txt", d.openFrame.ms);

@@ -13,7 +13,8 @@ class IdleReport
 {
 public:
     IdleReport(const BenchOptions& o, const DriverRun& d, rig::Verdict& verdict)
-        : o(o), d(d), w(d.idle), D(w.driver.ran), G(w.design.ran), P(w.physical.ran), verdict(verdict) {}
+        : o(o), d(d), dr(d.driver), de(d.design), ph(d.physical), D(dr.ran), G(de.ran), P(ph.ran), DG(D && G),
+          DP(D && P), verdict(verdict) {}
 
     // 1 when a target failed, the measurement looks wrong or a program did not run.
     int print();
@@ -28,8 +29,8 @@ private:
 
     const BenchOptions& o;
     const DriverRun& d;
-    const IdleWindow& w;
-    const bool D, G, P; // the driver, the design floor, the physical floor ran
+    const DriverRun::ProgramWindow &dr, &de, &ph; // the driver, the design floor, the physical floor
+    const bool D, G, P, DG, DP;                    // which of them ran
     rig::Verdict& verdict;
 };
 

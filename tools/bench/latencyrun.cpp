@@ -151,9 +151,7 @@ bool LatencyRun::run(const std::vector<Parent::Pattern>& patterns, double warmup
     if (!rig.startSettled(parent, args, warmupS))
         return false;
     const qint64 logsAtStart = rig.log.received;
-    toParentPattern = patterns.empty() ? 0 : patterns.front().id;
-    if (std::any_of(patterns.begin(), patterns.end(), [](const Parent::Pattern& p) { return p.id == 'a'; }))
-        toParentPattern = 'a';
+    toParentPattern = patterns.empty() ? 0 : patterns.front().id; // a where it is there: they come in order
 
     quint32 seq = 1;
     for (const Parent::Pattern& p : patterns) {

@@ -35,7 +35,16 @@ public:
     BusyLoops(int n, qint64 untilNs)
     {
         for (int i = 0; i < n; ++i)
-            threads.emplace_back([this, untilNs] { spin(untilNs); });
+            threads.emplace_back([this, untilNs] {
+                pthread_setname_np(pthread_self(), "bench-busy");
+                // Started from a thread at the rig's real-time priority: back
+                // to normal before the first turn, or not at all.
+                const sched_param normal{};
+                if (pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal) != 0)
+                    return;
+                while (!done.load(std::memory_order_relaxed) && monotonicNs() < untilNs) {
+                }
+            });
     }
     ~BusyLoops() { stop(); }
     void stop()
@@ -47,17 +56,6 @@ public:
     }
 
 private:
-    void spin(qint64 untilNs)
-    {
-        pthread_setname_np(pthread_self(), "bench-busy");
-        // Started from a thread at the rig's real-time priority: back to
-        // normal before the first turn, or not at all.
-        const sched_param normal{};
-        if (pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal) != 0)
-            return;
-        while (!done.load(std::memory_order_relaxed) && monotonicNs() < untilNs) {
-        }
-    }
     std::atomic<bool> done{false};
     std::vector<std::thread> threads;
 };
@@ -108,11 +106,9 @@ bool LoadRun::run(const BenchOptions& o)
     BenchRig rig; // its SPI peer's thread takes this thread's policy
     Parent parent; // and so does its sender's
     // Whatever the bench runs at, the driver starts at normal priority: what
-    // it asks for itself is what is measured.
-    const std::function<void()> before = rig.driver.proc.setup;
-    rig.driver.proc.setup = [before] {
-        if (before)
-            before();
+    // it asks for itself is what is measured. (The redirections of its
+    // standard streams are added to this when it starts.)
+    rig.driver.proc.setup = [] {
         const sched_param normal{};
         ::sched_setscheduler(0, SCHED_OTHER, &normal);
     };
@@ -159,10 +155,10 @@ bool LoadRun::run(const BenchOptions& o)
 
 void LoadRun::report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, Verdict& verdict)
 {
-    const LoadRun* first = runs.empty() ? nullptr : runs.front();
+    const LoadRun& first = *runs.front(); // the driver as started: always there
     say("\nload: one numbered block every 16 ms from the parent to UDP 20003; %d busy loops at SCHED_OTHER\n"
         "on %ld cores; the rig's threads (SPI peer, parent, UDP receiver) at %s\n",
-        first ? first->busyLoops : 0, sysconf(_SC_NPROCESSORS_ONLN),
+        first.busyLoops, sysconf(_SC_NPROCESSORS_ONLN),
         rigAtFifo ? qPrintable(QString("SCHED_FIFO %1").arg(kRigPriority)) : "normal priority (SCHED_FIFO refused)");
     QString head = QString("  %1").arg("", -40);
     for (const LoadRun* r : runs)
@@ -198,9 +194,9 @@ void LoadRun::report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, Ve
     }
 
     say("\ntargets under load (the driver as started)\n");
-    const bool have = first && first->ran && rigAtFifo;
-    const Cadence c = first ? first->cadence : Cadence();
-    const LatencyRun::Delay b = first ? first->blocks : LatencyRun::Delay();
+    const bool have = first.ran && rigAtFifo;
+    const Cadence& c = first.cadence;
+    const LatencyRun::Delay& b = first.blocks;
     verdict.checkIf(have, c.datagrams > 0 && c.missed <= kMissedMax, " missed exchanges %d (bound %d)", c.missed,
                     kMissedMax);
     verdict.checkIf(have, c.datagrams > 0 && c.p99DevMs <= kP99DevMaxMs,

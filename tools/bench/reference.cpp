@@ -59,14 +59,10 @@ int physical(quint16 port)
     }
     const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     // Absolute, so a late wake-up does not shift the ones after it.
-    itimerspec expiry{};
-    ::clock_gettime(CLOCK_MONOTONIC, &expiry.it_value);
-    expiry.it_value.tv_nsec += kPeriodNs;
-    if (expiry.it_value.tv_nsec >= 1000000000) {
-        expiry.it_value.tv_nsec -= 1000000000;
-        ++expiry.it_value.tv_sec;
-    }
-    expiry.it_interval.tv_nsec = kPeriodNs;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long first = now.tv_sec * 1000000000LL + now.tv_nsec + kPeriodNs;
+    const itimerspec expiry{{0, kPeriodNs}, {time_t(first / 1000000000), long(first % 1000000000)}};
     if (::timerfd_settime(timer, TFD_TIMER_ABSTIME, &expiry, nullptr) != 0) {
         perror("zma-bench-ref: timerfd_settime");
         return 1;
