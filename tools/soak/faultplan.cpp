@@ -6,10 +6,8 @@
 
 using namespace rig;
 
-namespace {
-const char* const kFaultNames[] = {"shield hang-up", "SPI peer killed", "junk on the line", "UDP flood",
-                                   "UDP silence", "stdout pause", "dial-plan reload in a call"};
-} // namespace
+static const char* const kFaultNames[] = {"shield hang-up", "SPI peer killed", "junk on the line", "UDP flood",
+                                          "UDP silence", "stdout pause", "dial-plan reload in a call"};
 
 void FaultPlan::begin()
 {

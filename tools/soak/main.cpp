@@ -11,20 +11,6 @@
 #include <csignal>
 #include <cstdio>
 
-namespace {
-
-void usage(FILE* to)
-{
-    fprintf(to,
-            "usage: zma-soak [--minutes M] [--seed N] [--verbose]\n"
-            "  runs %s for M minutes (default 10) against a fake shield and SPI peer,\n"
-            "  with faults at random moments (seeded; the seed is printed), and prints\n"
-            "  its figures with PASS/FAIL lines. Needs UDP 20002-20004: see run-soak.sh.\n",
-            ZMA_DRIVER_PATH);
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -32,7 +18,14 @@ int main(int argc, char** argv)
     double minutes = 10;
     quint32 seed = QRandomGenerator::system()->generate();
     bool verbose = false;
-    rig::ProgramOptions opts("zma-soak", usage);
+    rig::ProgramOptions opts("zma-soak", [](FILE* to) {
+        fprintf(to,
+                "usage: zma-soak [--minutes M] [--seed N] [--verbose]\n"
+                "  runs %s for M minutes (default 10) against a fake shield and SPI peer,\n"
+                "  with faults at random moments (seeded; the seed is printed), and prints\n"
+                "  its figures with PASS/FAIL lines. Needs UDP 20002-20004: see run-soak.sh.\n",
+                ZMA_DRIVER_PATH);
+    });
     opts.flag("--verbose", &verbose);
     opts.number("--minutes", &minutes, [](double m) { return m > 0; });
     opts.number("--seed", &seed);

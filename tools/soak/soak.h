@@ -4,7 +4,6 @@
 // The run: calls through the driver while the faults come, a wind-down, the
 // driver's answers at the end, then the figures with a PASS/FAIL line each.
 
-#include "callplayer.h"
 #include "faultplan.h"
 #include "world.h"
 
@@ -15,6 +14,15 @@ public:
     int run();
 
 private:
+    // Calls through the driver as the shield and the parent make them, each
+    // step awaited: a ring (now and then to a blocked number), doors, a
+    // pickup, a drop by either side.
+    void call();
+    bool ring();
+    bool door(int which);
+    bool pickup();
+    bool drop(bool byParent);
+
     void sample(); // the driver's RSS and CPU, the progress line
     void windDown();
     void finalChecks();
@@ -24,7 +32,6 @@ private:
     const qint64 runMs;
     const quint32 seed;
     World w;
-    CallPlayer calls{w};
     FaultPlan faults{w};
     rig::Verdict verdict;
     qint64 rssBoot = -1, rssEnd = -1, rssMax = -1, nextRssAt = 0, nextCpuAt = 0, nextProgressAt = 60000, endMs = 0;
