@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -62,13 +63,6 @@ QStringList threadCells(const ProgramWindow& p)
         cells << QString("%1 %2 %3").arg(r.name.left(kColumn - 17), -(kColumn - 17)).arg(r.percent, 6, 'f', 3)
                          .arg(r.wakeups, 7, 'f', 1) + "  ";
     return cells;
-}
-
-void sayTrimmed(QString line)
-{
-    while (line.endsWith(' '))
-        line.chop(1);
-    say("%s\n", qPrintable(line));
 }
 
 // "ratio R (bound B; aim A, met)" for a figure held to the physical floor.
@@ -178,6 +172,7 @@ bool IdleReport::checks() const
 
 void IdleReport::threads() const
 {
+    const auto sayTrimmed = [](QString line) { say("%s\n", qPrintable(line.remove(QRegularExpression(" +$")))); };
     std::vector<QStringList> columns; // the last cell: all threads
     QString head = "  ", total = "  ";
     int rows = 0;

@@ -5,8 +5,8 @@
 #include "rig/say.h"
 
 #include <QHash>
+#include <QtEndian>
 #include <algorithm>
-#include <cstring>
 #include <numeric>
 
 using namespace rig;
@@ -85,15 +85,13 @@ LatencyRun::Delay LatencyRun::Delay::parentToShield(const std::vector<Parent::Bl
     std::vector<double> all, settled;
     for (const Parent::Block* b : bySeq) {
         const bool inSettled = b->dueNs >= settledFromNs;
+        const qint64 at = arrivals.at.value(b->seq, -1); // -1: it never came
         d.settledSent += inSettled;
-        const auto at = arrivals.at.constFind(b->seq);
-        if (at == arrivals.at.constEnd()) {
-            ++d.lost;
-            d.settledLost += inSettled;
-            continue;
-        }
-        all.push_back((at.value() - b->sentNs) / 1e6);
-        if (inSettled)
+        d.lost += at < 0;
+        d.settledLost += inSettled && at < 0;
+        if (at >= 0)
+            all.push_back((at - b->sentNs) / 1e6);
+        if (at >= 0 && inSettled)
             settled.push_back(all.back());
     }
     d.all = Quantiles::of(all);
@@ -111,13 +109,9 @@ LatencyRun::Delay LatencyRun::Delay::shieldToParent(const QList<SpiPeer::Exchang
     // Every answer the peer gave, so a datagram that is no answer (an idle
     // block the board library made up when no answer came) is told apart.
     QHash<quint32, const SpiPeer::Exchange*> answers;
-    for (const SpiPeer::Exchange& e : exchanges) {
-        quint32 seq;
-        if (e.answered.size() >= 4) {
-            std::memcpy(&seq, e.answered.constData(), sizeof(seq));
-            answers.insert(seq, &e);
-        }
-    }
+    for (const SpiPeer::Exchange& e : exchanges)
+        if (e.answered.size() >= 4)
+            answers.insert(qFromUnaligned<quint32>(e.answered.constData()), &e);
     Arrivals arrivals;
     for (const UdpReceiver::Datagram& a : datagrams) {
         const auto e = answers.constFind(a.head());
@@ -132,11 +126,10 @@ LatencyRun::Delay LatencyRun::Delay::shieldToParent(const QList<SpiPeer::Exchang
         if (sentNs < fromNs || sentNs >= toNs)
             continue;
         ++d.sent;
-        const auto at = arrivals.at.constFind(e.key());
-        if (at == arrivals.at.constEnd())
-            ++d.lost;
-        else
-            ms.push_back((at.value() - sentNs) / 1e6);
+        const qint64 at = arrivals.at.value(e.key(), -1);
+        d.lost += at < 0;
+        if (at >= 0)
+            ms.push_back((at - sentNs) / 1e6);
     }
     d.arrived = int(ms.size());
     d.all = Quantiles::of(ms);

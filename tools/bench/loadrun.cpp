@@ -10,7 +10,6 @@
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <pthread.h>
 #include <sched.h>
