@@ -11,8 +11,6 @@
 // a main thread stuck on a full stdout pipe must not cost blocks. Its lines
 // reach standard output through the main thread.
 
-#include "wavrecorder.h"
-
 #include "rig/spipeer.h"
 
 #include <QVector>
@@ -38,13 +36,19 @@ public:
 
 private:
     qint16 nextSample();
+    // To the --record file, which start() created with an empty WAV header.
+    void record(const QByteArray& bytes);
+    void updateSizes();
+    void recordFailed();
 
     const Options& opts;
     // The peer's thread alone uses these once it runs.
     QVector<qint16> wavSamples;
     int wavPos = 0;
     double phase = 0.0;
-    WavRecorder recorder;
+    int recordFd = -1;
+    quint64 recordedBytes = 0;
+    bool recordErrorTold = false;
     quint64 blocks = 0;
     quint64 recorded = 0;
     quint64 silenced = 0;

@@ -1,40 +1,36 @@
 #ifndef SHIELD_SIM_CONTROLCOMMANDS_H
 #define SHIELD_SIM_CONTROLCOMMANDS_H
 
-// The command language of standard input, one command a line:
-//   ring N            dial apartment N (0..255): CMD_DIAL, data N 00 00 00,
-//                     repeated every second until picked up or dropped
-//   ring-gate P S     dial in gate mode: data S 00 P 00 (P, S 0..255); the
-//                     driver run with -ic 121 reads the digits of P then of S
-//   hangup            send CMD_DROP, the call ends
-//   raw HEX           write the bytes as given, spaces allowed ("FF 48 65 ..")
-//   silent on|off     stop / resume answering the driver
-//   state             print the state line again
-//   stats             print "spi blocks N"
-//   quit              exit
-// Empty lines and lines starting with '#' are ignored; anything else gets
-// an error line on standard error.
+// The command language of standard input, one command a line (the list is
+// in --help; a driver run with -ic 121 reads the digits of ring-gate's P
+// then of S). Empty lines and lines starting with '#' are ignored; anything
+// else gets an error line on standard error. At the end of the input the
+// application quits, unless stay: then a FIFO waits for its next writer,
+// anything else is left be.
 
-#include <QString>
+#include <QObject>
 
 class AudioPeer;
+class QSocketNotifier;
 class Shield;
 
-class ControlCommands
+class ControlCommands : public QObject
 {
 public:
-    explicit ControlCommands(Shield& shield) : shield(shield) {}
-
-    // For "stats"; none counts zero blocks.
-    void setAudio(AudioPeer* peer) { audio = peer; }
-
-    void run(const QString& rawLine);
+    // audio for "stats"; none counts zero blocks.
+    ControlCommands(Shield& shield, AudioPeer* audio, bool stay) : shield(shield), audio(audio), stay(stay) {}
+    // Starts reading standard input.
+    void start();
 
 private:
-    bool busy(const QString& word) const;
+    void readInput();
+    void run(const QString& rawLine);
 
     Shield& shield;
-    AudioPeer* audio = nullptr;
+    AudioPeer* audio;
+    bool stay;
+    QSocketNotifier* note = nullptr;
+    QByteArray pending;
 };
 
 #endif

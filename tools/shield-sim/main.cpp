@@ -2,32 +2,14 @@
 // the board. The serial end is a pseudo-terminal (give its path to the driver
 // as ZQ_BOARD_SERIAL), the audio end a Unix SEQPACKET socket (ZQ_BOARD_SPI).
 //
-// Line protocol, for people and for scripts driving it through a pipe.
-//
-// Standard input, one command a line: see controlcommands.h. End of input
-// exits unless --stay; with --stay a FIFO on standard input waits for its
-// next writer.
-//
-// Standard output, one event a line, flushed at once:
-//   serial PATH       always the first line: the port for the driver
-//   spi PATH          second line, with --spi
-//   rx HEX NAME       a valid frame from the driver; NAME is the code's name
-//                     (CMD_CALL, CMD_READ_UID_0, ...) or cmd=0xNN
-//   rx garbage HEX    bytes from the driver outside any valid frame
-//   tx HEX NAME       bytes written to the driver; NAME "raw" for raw
-//   state idle | state ringing N | state talking N
-//                     at start (after serial/spi) and on every change; N is
-//                     the number as the driver will show it
-//   spi connected | spi disconnected
-//   spi blocks N      on "stats", and every 1000 blocks with --verbose
-//   HEX is upper case, bytes separated by single spaces.
-//
-// The answers to the driver: see rig/answeringshield.h; the audio: see audiopeer.h.
-// Options: see options.cpp (--help).
+// Its line protocol, for people and for scripts driving it through a pipe
+// (commands on standard input, one event a line on standard output), is in
+// --help (options.cpp) and docs/man/shield-sim.1. End of input exits unless
+// --stay. The answers to the driver: see rig/answeringshield.h; the audio:
+// see audiopeer.h.
 
 #include "audiopeer.h"
 #include "controlcommands.h"
-#include "controlinput.h"
 #include "options.h"
 #include "replay.h"
 #include "shield.h"
@@ -85,20 +67,20 @@ int runReplay(const Options& opts, rig::ShieldPty& serial)
     }
     int code = 1;
     replay.onFinished = [&code](const Replay::Summary& s) {
-        printLine("replay frames " + QByteArray::number(s.expected) + " matched " + QByteArray::number(s.matched)
-                  + " missing " + QByteArray::number(s.missing) + " extra " + QByteArray::number(s.extra)
-                  + " mistimed " + QByteArray::number(s.mistimed) + " junk " + QByteArray::number(s.junkBytes));
+        say("replay frames " + QByteArray::number(s.expected) + " matched " + QByteArray::number(s.matched)
+            + " missing " + QByteArray::number(s.missing) + " extra " + QByteArray::number(s.extra) + " mistimed "
+            + QByteArray::number(s.mistimed) + " junk " + QByteArray::number(s.junkBytes));
         if (!s.firstDifference.isEmpty())
-            printLine("replay first difference: " + s.firstDifference);
-        printLine(s.passed() ? "replay passed" : "replay FAILED");
+            say("replay first difference: " + s.firstDifference);
+        say(QByteArray(s.passed() ? "replay passed" : "replay FAILED"));
         code = s.passed() ? 0 : 1;
         QCoreApplication::quit();
     };
     // A runner giving the parent's lines counts their times from these two.
-    replay.onOrigin = [&replay] { printLine("replay origin " + QByteArray::number(replay.originMonotonicMs())); };
-    printLine("serial " + QFile::encodeName(serial.portPath()));
-    printLine("replay session origin " + QByteArray::number(replay.recordedOrigin(), 'f', 6) + " frames "
-              + QByteArray::number(replay.expectedFrames()) + " chunks " + QByteArray::number(replay.chunksToSend()));
+    replay.onOrigin = [&replay] { say("replay origin " + QByteArray::number(replay.originMonotonicMs())); };
+    say("serial " + QFile::encodeName(serial.portPath()));
+    say("replay session origin " + QByteArray::number(replay.recordedOrigin(), 'f', 6) + " frames "
+        + QByteArray::number(replay.expectedFrames()) + " chunks " + QByteArray::number(replay.chunksToSend()));
     serial.watch();
     replay.start();
     // A signal ends it without a verdict.
@@ -148,8 +130,6 @@ int main(int argc, char** argv)
         return runReplay(opts, serial);
 
     Shield shield(opts, serial);
-    ControlCommands commands(shield);
-
     std::unique_ptr<AudioPeer> audio;
     QString error;
     if (!opts.spi.isEmpty()) {
@@ -158,18 +138,16 @@ int main(int argc, char** argv)
             printError(error);
             return 1;
         }
-        commands.setAudio(audio.get());
     }
+    ControlCommands commands(shield, audio.get(), opts.stay);
 
-    printLine("serial " + QFile::encodeName(serial.portPath()));
+    say("serial " + QFile::encodeName(serial.portPath()));
     if (audio)
-        printLine("spi " + QFile::encodeName(opts.spi));
+        say("spi " + QFile::encodeName(opts.spi));
 
     serial.watch();
     shield.start();
-    ControlInput input(opts.stay);
-    input.onLine = [&commands](const QString& line) { commands.run(line); };
-    input.start();
+    commands.start();
 
     const int code = app.exec();
 

@@ -3,7 +3,6 @@
 #include "simio.h"
 
 #include <cstdio>
-#include <type_traits>
 
 namespace {
 
@@ -89,47 +88,38 @@ int Options::parse(const QStringList& args)
     for (int i = 1; i < args.size(); ++i) {
         QString opt = args.at(i);
         QString value;
-        bool inlineValue = false;
         const int eq = opt.indexOf(QLatin1Char('='));
-        if (opt.startsWith(QLatin1String("--")) && eq > 0) {
+        const bool inlineValue = opt.startsWith(QLatin1String("--")) && eq > 0;
+        if (inlineValue) {
             value = opt.mid(eq + 1);
-            opt = opt.left(eq);
-            inlineValue = true;
+            opt.truncate(eq);
         }
-        auto flag = [&](const char* name, bool* target) {
-            if (opt != QLatin1String(name) || inlineValue)
+        // The value after '=', else the next argument; false if there is none.
+        auto take = [&] {
+            if (!inlineValue && i + 1 >= args.size())
                 return false;
-            *target = true;
+            if (!inlineValue)
+                value = args.at(++i);
             return true;
         };
+        // Each true if opt is its option; ok then says whether its value was good.
         bool ok = true;
-        auto take = [&]() -> bool {
-            if (inlineValue)
-                return true;
-            if (i + 1 >= args.size()) {
-                ok = false;
-                return false;
-            }
-            value = args.at(++i);
-            return true;
+        auto flag = [&](const char* name, bool* to) {
+            return !inlineValue && opt == QLatin1String(name) && (*to = true);
         };
-        auto number = [&](const char* name, qint64 min, qint64 max, auto* target) {
+        auto text = [&](const char* name, QString* to) {
             if (opt != QLatin1String(name))
                 return false;
+            if ((ok = take() && !value.isEmpty()))
+                *to = value;
+            return true;
+        };
+        auto number = [&](const char* name, qint64 min, qint64 max, int* to) {
             qint64 v = 0;
-            if (!take() || !parseNumber(value, min, max, &v))
-                ok = false;
-            else
-                *target = static_cast<std::remove_pointer_t<decltype(target)>>(v);
-            return true;
-        };
-        auto text = [&](const char* name, QString* target) {
             if (opt != QLatin1String(name))
                 return false;
-            if (!take() || value.isEmpty())
-                ok = false;
-            else
-                *target = value;
+            if ((ok = take() && parseNumber(value, min, max, &v)))
+                *to = static_cast<int>(v);
             return true;
         };
 
@@ -150,20 +140,15 @@ int Options::parse(const QStringList& args)
                 return bad(QStringLiteral("%1: missing or bad value").arg(opt));
             continue;
         }
-        if (opt == QLatin1String("--speed")) {
+        const bool isSpeed = opt == QLatin1String("--speed");
+        if (isSpeed || opt == QLatin1String("--tone")) {
             bool fine = false;
             const double n = take() ? value.toDouble(&fine) : 0.0;
-            if (!fine || !(n > 0 && n <= 1000))
+            if (isSpeed && (!fine || !(n > 0 && n <= 1000)))
                 return bad(QStringLiteral("--speed: need a number above 0, at most 1000"));
-            speed = n;
-            continue;
-        }
-        if (opt == QLatin1String("--tone")) {
-            bool fine = false;
-            const double hz = take() ? value.toDouble(&fine) : 0.0;
-            if (!fine || hz < 0 || hz >= kSampleRate / 2)
+            if (!isSpeed && (!fine || n < 0 || n >= kSampleRate / 2))
                 return bad(QStringLiteral("--tone: need 0 to %1 Hz").arg(kSampleRate / 2 - 1));
-            toneHz = hz;
+            (isSpeed ? speed : toneHz) = n;
             continue;
         }
         if (opt == QLatin1String("--uid")) {

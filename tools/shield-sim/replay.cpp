@@ -28,8 +28,7 @@ QByteArray ms(qint64 at)
 }
 }
 
-Replay::Replay(rig::ShieldPty* line, const Options& opts, QObject* parent)
-    : QObject(parent), line(line), opts(opts)
+Replay::Replay(rig::ShieldPty* line, const Options& opts) : line(line), opts(opts)
 {
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
@@ -128,9 +127,7 @@ void Replay::driverBytes(const QByteArray& bytes)
 {
     if (done)
         return;
-    const int pendingBefore = fromDriver.pending();
-    const QList<QByteArray> frames = fromDriver.push(bytes);
-    for (const QByteArray& frame : frames) {
+    for (const QByteArray& frame : fromDriver.push(bytes)) {
         if (!running) {
             running = true;
             clock.start();
@@ -139,7 +136,7 @@ void Replay::driverBytes(const QByteArray& bytes)
                 onOrigin();
         }
         const qint64 at = now();
-        printLine("rx " + hexBytes(frame));
+        say("rx " + hexBytes(frame));
         // Frames whose time ran out go first, so a late frame is not taken
         // for the one now due.
         step();
@@ -147,8 +144,7 @@ void Replay::driverBytes(const QByteArray& bytes)
             return;
         driverFrame(frame, at);
     }
-    // What the stream skipped: bytes in no valid frame.
-    const qint64 junk = pendingBefore + bytes.size() - qint64(frames.size()) * FRAME_SIZE - fromDriver.pending();
+    const qint64 junk = fromDriver.takeSkipped().size();
     if (junk > 0) {
         summary.junkBytes += junk;
         differ("the driver wrote " + QByteArray::number(junk) + " bytes outside any valid frame at "
@@ -173,6 +169,8 @@ void Replay::driverFrame(const QByteArray& frame, qint64 at)
         return;
     }
     const Expected& head = expected.at(nextExpected);
+    const QByteArray versus = "recorded " + describe(head.bytes) + " at " + ms(head.atMs) + ", the driver wrote "
+                              + describe(frame) + " at " + ms(at);
     if (head.bytes == frame) {
         if (qAbs(at - head.atMs) <= tol) {
             ++summary.matched;
@@ -189,8 +187,7 @@ void Replay::driverFrame(const QByteArray& frame, qint64 at)
         const Expected& later = expected.at(j);
         if (later.bytes != frame || qAbs(at - later.atMs) > tol)
             continue;
-        differ("frame " + QByteArray::number(nextExpected + 1) + " missing: recorded " + describe(head.bytes) + " at "
-               + ms(head.atMs) + ", the driver wrote " + describe(frame) + " at " + ms(at));
+        differ("frame " + QByteArray::number(nextExpected + 1) + " missing: " + versus);
         summary.missing += j - nextExpected;
         ++summary.matched;
         while (nextExpected < j)
@@ -199,8 +196,7 @@ void Replay::driverFrame(const QByteArray& frame, qint64 at)
         return;
     }
     ++summary.extra;
-    differ("frame " + QByteArray::number(nextExpected + 1) + ": recorded " + describe(head.bytes) + " at "
-           + ms(head.atMs) + ", the driver wrote " + describe(frame) + " at " + ms(at));
+    differ("frame " + QByteArray::number(nextExpected + 1) + ": " + versus);
 }
 
 qint64 Replay::dueAt(const Chunk& chunk) const
@@ -234,7 +230,7 @@ void Replay::step()
         const QByteArray& bytes = reads.at(nextRead).bytes;
         if (!line->send(bytes))
             printError(QStringLiteral("serial write failed: %1").arg(errnoText()));
-        printLine("tx " + hexBytes(bytes));
+        say("tx " + hexBytes(bytes));
         ++nextRead;
     }
     if (at >= endMs) {

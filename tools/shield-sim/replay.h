@@ -35,7 +35,7 @@ public:
     };
 
     // Plays at --speed; a frame may be --tolerance ms off its time.
-    Replay(rig::ShieldPty* line, const Options& opts, QObject* parent = nullptr);
+    Replay(rig::ShieldPty* line, const Options& opts);
 
     // Reads the "Uart READ" and "Uart WRITE" lines of a saved log.
     bool load(const QString& path, QString* error);
@@ -87,7 +87,7 @@ private:
     bool done = false;
     QElapsedTimer clock;
     QTimer timer;
-    ReceiveStream fromDriver;
+    ReceiveStream fromDriver{ReceiveStream::kDefaultMaxPending, true}; // keeps its junk for the summary
     Summary summary;
 };
 

@@ -5,26 +5,22 @@
 
 #include "commands/commandtesk.h"
 #include "rig/shieldpty.h"
-#include "zma/dialplan.h"
 
 using rig::AnsweringShield;
 
-namespace {
-
 constexpr int kDialRepeatMs = 1000;
 
-rig::Identity identityOf(const Options& o)
-{
-    return {uint8_t(o.version), uint8_t(o.revision), uint16_t(o.firmware), uint8_t(o.beta),
-            {o.uid[0], o.uid[1], o.uid[2]}};
-}
-
-} // namespace
-
-Shield::Shield(const Options& opts, rig::ShieldPty& line, QObject* parent)
-    : QObject(parent), opts(opts), answering(identityOf(opts), true), tx(line)
+Shield::Shield(const Options& opts, rig::ShieldPty& line)
+    : opts(opts), line(line),
+      answering(rig::Identity{uint8_t(opts.version), uint8_t(opts.revision), uint16_t(opts.firmware),
+                              uint8_t(opts.beta), {opts.uid[0], opts.uid[1], opts.uid[2]}},
+                true)
 {
     line.onRead = [this](const QByteArray& chunk) { received(chunk); };
+    txClock.start();
+    txTimer.setSingleShot(true);
+    txTimer.setTimerType(Qt::PreciseTimer);
+    connect(&txTimer, &QTimer::timeout, this, [this] { sendDue(); });
 }
 
 void Shield::start()
@@ -46,7 +42,7 @@ void Shield::start()
         });
         autoRingTimer.start();
     }
-    printLine(stateLine());
+    say(stateLine());
 }
 
 QByteArray Shield::stateLine() const
@@ -56,11 +52,6 @@ QByteArray Shield::stateLine() const
     case AnsweringShield::Talking: return "state talking " + QByteArray::number(number);
     default: return "state idle";
     }
-}
-
-void Shield::ringGate(uint8_t prefix, uint8_t suffix)
-{
-    startRing(suffix, prefix, DialPlan::combinePrefixSuffix(prefix, suffix));
 }
 
 void Shield::hangup()
@@ -78,7 +69,7 @@ void Shield::showState()
         dialTimer.stop();
         ringTimeout.stop();
     }
-    printLine(stateLine());
+    say(stateLine());
 }
 
 void Shield::startRing(uint8_t suffix, uint8_t prefix, int shownNumber)
@@ -96,20 +87,47 @@ void Shield::startRing(uint8_t suffix, uint8_t prefix, int shownNumber)
 
 void Shield::received(const QByteArray& chunk)
 {
-    for (const FrameCutter::Piece& piece : cutter.push(chunk)) {
-        if (piece.garbage) {
-            printLine("rx garbage " + hexBytes(piece.bytes));
-            continue;
-        }
-        printLine("rx " + hexBytes(piece.bytes) + ' ' + codeName(CommandTESK(piece.bytes).cmd));
-        const QByteArray answer = answering.answer(piece.bytes);
+    auto garbage = [this] {
+        const QByteArray bytes = fromDriver.takeSkipped();
+        if (!bytes.isEmpty())
+            say("rx garbage " + hexBytes(bytes));
+    };
+    fromDriver.append(chunk);
+    QByteArray frame;
+    while (fromDriver.next(&frame)) {
+        garbage();
+        say("rx " + hexBytes(frame) + ' ' + codeName(CommandTESK(frame).cmd));
+        const QByteArray answer = answering.answer(frame);
         if (!answer.isEmpty())
             sendFrame(answer, opts.delayMs);
         showState();
     }
+    garbage();
 }
 
 void Shield::sendFrame(const QByteArray& frame, int delayMs)
 {
-    tx.send(frame, codeName(CommandTESK(frame).cmd), delayMs);
+    send(frame, codeName(CommandTESK(frame).cmd), delayMs);
+}
+
+void Shield::send(const QByteArray& bytes, const QByteArray& name, int delayMs)
+{
+    qint64 due = txClock.elapsed() + delayMs;
+    if (!txQueue.isEmpty())
+        due = qMax(due, txQueue.last().due);
+    txQueue.append({due, bytes, name});
+    sendDue();
+}
+
+void Shield::sendDue()
+{
+    const qint64 now = txClock.elapsed();
+    while (!txQueue.isEmpty() && txQueue.first().due <= now) {
+        const Pending p = txQueue.takeFirst();
+        if (!line.send(p.bytes))
+            printError(QStringLiteral("serial write failed: %1").arg(errnoText()));
+        say("tx " + hexBytes(p.bytes) + ' ' + p.name);
+    }
+    if (!txQueue.isEmpty())
+        txTimer.start(static_cast<int>(txQueue.first().due - now));
 }

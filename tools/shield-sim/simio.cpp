@@ -3,11 +3,8 @@
 #include "commands/commandtesk.h"
 
 #include <QCoreApplication>
-#include <QtEndian>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 void printError(const QString& text)
 {
@@ -17,22 +14,12 @@ void printError(const QString& text)
 
 void postLine(const QByteArray& line)
 {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [line] { printLine(line); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [line] { say(line); }, Qt::QueuedConnection);
 }
 
 void postError(const QString& text)
 {
     QMetaObject::invokeMethod(QCoreApplication::instance(), [text] { printError(text); }, Qt::QueuedConnection);
-}
-
-QString errnoText()
-{
-    return QString::fromLocal8Bit(strerror(errno));
-}
-
-QByteArray hexBytes(const QByteArray& bytes)
-{
-    return bytes.toHex(' ').toUpper();
 }
 
 QByteArray codeName(uint8_t cmd)
@@ -51,19 +38,4 @@ bool parseNumber(const QString& text, qint64 min, qint64 max, qint64* value)
         return false;
     *value = v;
     return true;
-}
-
-QByteArray bytesOf(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v & 0xFF));
-    return b;
-}
-
-QByteArray le32(quint32 v)
-{
-    QByteArray b(4, '\0');
-    qToLittleEndian<quint32>(v, b.data());
-    return b;
 }
