@@ -240,7 +240,6 @@ bool LatencyRun::report(const std::vector<Parent::Pattern>& patterns, const std:
             ok = false;
             continue;
         }
-        // The patterns' counts together.
         const auto sum = [&](int Delay::*count) {
             return std::accumulate(r->toShield.begin(), r->toShield.end(), 0,
                                    [&](int n, const Delay& d) { return n + d.*count; });
