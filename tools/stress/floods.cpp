@@ -72,7 +72,7 @@ bool lineFlood(double seconds)
     say("  driver CPU during the flood: %.1f s\n", cpu1 - cpu0);
     const double rate = s.rate(t0, t1);
     say("  audio on 20002 during the flood: %d datagrams, %.1f/s, worst second %d\n",
-        s.count(t0, t1), rate, s.worstSecond(t0, t1));
+        s.audio.count(t0, t1), rate, s.worstSecond(t0, t1));
     Verdict& r = s.bounds;
     r.check(rssEnd - s.rssStart <= 2048, "RSS at flood end - at flood start: %+lld KiB (bound +2048)", rssEnd - s.rssStart);
     r.check(dial12Seen >= 0 && dial12Seen - dial12Sent <= 100, "'dial 12' mid-flood: %s (bound 100 ms)",

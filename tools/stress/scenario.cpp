@@ -9,7 +9,7 @@ int Scenario::worstSecond(qint64 from, qint64 to)
 {
     int worst = INT_MAX;
     for (qint64 s = from; s + 1000 <= to; s += 1000)
-        worst = std::min(worst, count(s, s + 1000));
+        worst = std::min(worst, audio.count(s, s + 1000));
     return worst == INT_MAX ? -1 : worst;
 }
 

@@ -21,8 +21,7 @@ public:
     rig::Rig rig;
     rig::Verdict bounds{"ok"};
     qint64 now() const { return audio.nowMs(); }
-    int count(qint64 from, qint64 to) { return audio.count(from, to); } // audio datagrams in [from, to)
-    double rate(qint64 from, qint64 to) { return to > from ? count(from, to) * 1000.0 / double(to - from) : 0; }
+    double rate(qint64 from, qint64 to) { return to > from ? audio.count(from, to) * 1000.0 / double(to - from) : 0; }
     int worstSecond(qint64 from, qint64 to); // fewest in a whole second of the span; -1 if none fits
 
     // The ports, then the driver up to shield_ready (rig.start() unless

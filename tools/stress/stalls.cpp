@@ -102,12 +102,12 @@ bool stdoutStall(double seconds)
     }
     const int minLogs = *std::min_element(logsPerSecond.begin(), logsPerSecond.begin() + std::max(1, int(stallMs / 1000)));
     const double rate = s.rate(t0, resumed);
-    const int burst = s.count(resumed, resumed + 200);
+    const int burst = s.audio.count(resumed, resumed + 200);
     say("  rang %d calls (%d events, 4 a second); call frame on the line within 50 ms: %d, later: %d, never: %d; "
         "slowest seen %lld ms; stray call frames after drops: %d\n",
         int(dials.size()), int(expected.size()), prompt, int(dials.size()) - prompt - missing, missing, worst, stray);
     say("  audio during the stall: %d datagrams, %.1f/s, worst second %d; first 200 ms after resuming: %d\n",
-        s.count(t0, resumed), rate, s.worstSecond(t0, resumed), burst);
+        s.audio.count(t0, resumed), rate, s.worstSecond(t0, resumed), burst);
     QStringList perSecond;
     for (int i = 0; i < int(stallMs / 1000); ++i)
         perSecond << QString::number(logsPerSecond.at(i));
