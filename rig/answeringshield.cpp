@@ -26,18 +26,6 @@ QByteArray AnsweringShield::answer(const QByteArray& request)
     return confirms.contains(code) ? build(confirms.value(code), QByteArray(), link) : QByteArray();
 }
 
-QByteArray AnsweringShield::ring(uint8_t suffix, uint8_t prefix)
-{
-    current = Ringing;
-    return dialing = build(DIAL, QByteArray(1, char(suffix)) + '\0' + char(prefix) + '\0', true);
-}
-
-QByteArray AnsweringShield::hangUp()
-{
-    current = Idle;
-    return build(DROP, QByteArray(), true);
-}
-
 bool AnsweringShield::answerIdentity(ShieldPty& line, int timeoutMs, int from, uint8_t* missing)
 {
     for (uint8_t request : kIdentityRequests) {

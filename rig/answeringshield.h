@@ -36,10 +36,14 @@ public:
     QByteArray answer(const QByteArray& request);
     // The line rings: its dial frame (data suffix 0 prefix 0), which dial()
     // repeats until the call is picked up or dropped.
-    QByteArray ring(uint8_t suffix, uint8_t prefix = 0);
+    QByteArray ring(uint8_t suffix, uint8_t prefix = 0)
+    {
+        current = Ringing;
+        return dialing = build(DIAL, QByteArray(1, char(suffix)) + '\0' + char(prefix) + '\0', true);
+    }
     QByteArray dial() const { return dialing; }
     // The shield drops the call: its drop frame.
-    QByteArray hangUp();
+    QByteArray hangUp() { current = Idle; return build(DROP, QByteArray(), true); }
 
     // Answers each identity request in turn as it appears on the line, from
     // the frame at index `from` on; *missing: the request that did not come.

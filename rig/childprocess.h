@@ -21,7 +21,17 @@ public:
     // standard descriptors).
     std::function<void()> setup;
 
-    ChildProcess();
+    ChildProcess()
+    {
+        connect(this, &QProcess::readyReadStandardOutput, this, [this] {
+            if (onLine)
+                split(&outPending, readAllStandardOutput(), onLine);
+        });
+        connect(this, &QProcess::readyReadStandardError, this, [this] {
+            if (onErrorLine)
+                split(&errPending, readAllStandardError(), onErrorLine);
+        });
+    }
     // Where set, stdout (stderr) is read as it comes, so a full pipe never
     // holds the program up, and each whole line goes here without its end;
     // where not, it waits to be read.
@@ -29,9 +39,22 @@ public:
     std::function<void(const QByteArray&)> onErrorLine;
 
     // Starts program with args behind prefix: an emulator's words, or none.
-    void start(const QString& program, const QStringList& args, const QStringList& prefix = {});
+    void start(const QString& program, const QStringList& args, const QStringList& prefix = {})
+    {
+        const QStringList words = prefix + QStringList{program} + args;
+        QProcess::start(words.first(), words.mid(1));
+    }
     // Asks it to stop, then kills it if it has not within 3 s.
-    void finish();
+    void finish()
+    {
+        if (state() == QProcess::NotRunning)
+            return;
+        terminate();
+        if (!waitForFinished(3000)) {
+            kill();
+            waitForFinished(1000);
+        }
+    }
 
 protected:
     void setupChildProcess() override
@@ -41,6 +64,12 @@ protected:
     }
 
 private:
+    static void split(QByteArray* pending, const QByteArray& more, const std::function<void(const QByteArray&)>& out)
+    {
+        *pending += more;
+        for (int eol; (eol = pending->indexOf('\n')) >= 0; pending->remove(0, eol + 1))
+            out(pending->left(eol));
+    }
     QByteArray outPending;
     QByteArray errPending;
 };

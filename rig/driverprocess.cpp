@@ -22,20 +22,6 @@ DriverProcess::~DriverProcess()
         proc.kill();
         proc.waitForFinished(3000);
     }
-    removeLeftLock();
-}
-
-bool DriverProcess::start(const QStringList& args)
-{
-    proc.setProcessEnvironment(env);
-    proc.start(QStringLiteral(ZMA_DRIVER_PATH), args, emulator());
-    const bool started = proc.waitForStarted(5000);
-    startedPid = proc.processId();
-    return started;
-}
-
-void DriverProcess::removeLeftLock()
-{
     // QSerialPort locks the port with /run/lock/LCK..NAME (the path without
     // /dev/, each / as _), which a killed driver leaves behind: ours go, a
     // lock of any other process stays.
@@ -50,6 +36,15 @@ void DriverProcess::removeLeftLock()
         QFile::remove(lock);
 }
 
+bool DriverProcess::start(const QStringList& args)
+{
+    proc.setProcessEnvironment(env);
+    proc.start(QStringLiteral(ZMA_DRIVER_PATH), args, emulator());
+    const bool started = proc.waitForStarted(5000);
+    startedPid = proc.processId();
+    return started;
+}
+
 void DriverProcess::redirect(int fd, int target)
 {
     std::function<void()> before = proc.setup;
@@ -61,18 +56,6 @@ void DriverProcess::redirect(int fd, int target)
         else
             ::dup2(target, fd);
     };
-}
-
-void DriverProcess::writeRaw(const QByteArray& bytes)
-{
-    proc.write(bytes);
-    proc.waitForBytesWritten(1000);
-}
-
-void DriverProcess::drain()
-{
-    out += proc.readAllStandardOutput();
-    err += proc.readAllStandardError();
 }
 
 QStringList DriverProcess::lines()

@@ -23,7 +23,7 @@ public:
 
     bool start(const QStringList& args = {});
     void writeLine(const QByteArray& line) { writeRaw(line + '\n'); }
-    void writeRaw(const QByteArray& bytes);
+    void writeRaw(const QByteArray& bytes) { proc.write(bytes); proc.waitForBytesWritten(1000); }
     void closeStdin() { proc.closeWriteChannel(); }
 
     QStringList lines(); // complete stdout lines so far
@@ -61,8 +61,7 @@ public:
     ChildProcess proc;
 
 private:
-    void drain();
-    void removeLeftLock();
+    void drain() { out += proc.readAllStandardOutput(); err += proc.readAllStandardError(); }
     qint64 startedPid = 0;
     QByteArray out;
     QByteArray err;

@@ -9,17 +9,13 @@
 
 namespace rig {
 
-namespace {
-
 // A CPU time counter's growth over spanNs as percent of one core; perSecond:
 // its units in a second; -1 when either reading is unknown.
-double percentOfCore(qint64 from, qint64 to, double perSecond, qint64 spanNs)
+static double percentOfCore(qint64 from, qint64 to, double perSecond, qint64 spanNs)
 {
     const double s = spanNs / 1e9;
     return from < 0 || to < 0 || s <= 0 ? -1 : double(to - from) / perSecond / s * 100.0;
 }
-
-} // namespace
 
 ProcSample ProcSample::take(qint64 pid)
 {

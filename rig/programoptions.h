@@ -5,7 +5,6 @@
 // next argument, words of its own. -h or --help prints the usage to stdout;
 // anything it does not take is named on stderr before the usage.
 
-#include <QString>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
@@ -24,16 +23,11 @@ public:
     void flag(const QString& name, bool* to) { flags[name] = to; }
     // Takes the next argument, whatever it looks like.
     void option(const QString& name, Take take) { valued[name] = std::move(take); }
-    // A number that fits, into *to.
-    template <typename T, typename Fits>
-    void number(const QString& name, T* to, Fits fits)
+    // A number that fits (any, by default), into *to.
+    template <typename T, typename Fits = bool (*)(T)>
+    void number(const QString& name, T* to, Fits fits = [](T) { return true; })
     {
         option(name, [to, fits](const QString& v) { return read(v, to) && fits(*to); });
-    }
-    template <typename T>
-    void number(const QString& name, T* to)
-    {
-        number(name, to, [](T) { return true; });
     }
     // Any other word; required: at least one, or the usage alone.
     void words(Take take, bool required)
@@ -43,7 +37,35 @@ public:
     }
 
     // -1 to go on; else the exit status: 0 after the help, 2 after the usage.
-    int parse(const QStringList& args) const;
+    int parse(const QStringList& args) const
+    {
+        bool words = false;
+        for (int i = 0; i < args.size(); ++i) {
+            const QString& a = args.at(i);
+            if (a == "-h" || a == "--help") {
+                usage(stdout);
+                return 0;
+            }
+            const auto v = valued.find(a);
+            bool ok = true;
+            if (flags.count(a))
+                *flags.at(a) = true;
+            else if (v != valued.end())
+                ok = i + 1 < args.size() && v->second(args.at(++i));
+            else
+                words = ok = word && word(a);
+            if (!ok) {
+                fprintf(stderr, "%s: bad argument '%s'\n", program, qPrintable(a));
+                usage(stderr);
+                return 2;
+            }
+        }
+        if (wordRequired && !words) {
+            usage(stderr);
+            return 2;
+        }
+        return -1;
+    }
 
 private:
     template <typename T>

@@ -1,13 +1,6 @@
 #include "rig/rig.h"
 
-#include "rig/answeringshield.h"
-
 namespace rig {
-
-bool Rig::answerIdentity(const Identity& id, int timeoutMs, int from, uint8_t* missing)
-{
-    return AnsweringShield(id).answerIdentity(shield, timeoutMs, from, missing);
-}
 
 bool Rig::start(const QStringList& args, const Identity& id)
 {

@@ -5,6 +5,7 @@
 // pty, with its log collected from before it starts. Tests and tools build
 // their scenarios on it.
 
+#include "rig/answeringshield.h"
 #include "rig/driverprocess.h"
 #include "rig/heldpipe.h"
 #include "rig/logcollector.h"
@@ -29,7 +30,10 @@ public:
     // info block has been printed whole.
     bool start(const QStringList& args = {}, const Identity& id = Identity());
     // AnsweringShield::answerIdentity on this rig's line.
-    bool answerIdentity(const Identity& id, int timeoutMs = 5000, int from = 0, uint8_t* missing = nullptr);
+    bool answerIdentity(const Identity& id, int timeoutMs = 5000, int from = 0, uint8_t* missing = nullptr)
+    {
+        return AnsweringShield(id).answerIdentity(shield, timeoutMs, from, missing);
+    }
     // For a driver whose stdout goes to `out` (driver.lines() stays empty
     // then): reads it into text until the info block is whole, then leaves
     // in text what came after the block.

@@ -59,14 +59,12 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-namespace {
-qint64 clockNs(clockid_t id)
+static qint64 clockNs(clockid_t id)
 {
     timespec ts{};
     clock_gettime(id, &ts);
     return qint64(ts.tv_sec) * kSec + ts.tv_nsec;
 }
-} // namespace
 
 qint64 monotonicNs() { return clockNs(CLOCK_MONOTONIC); }
 qint64 realtimeNs() { return clockNs(CLOCK_REALTIME); }

@@ -33,22 +33,25 @@ enum : uint8_t {
     UID_2 = 0xA5,
 };
 
-// Frames the driver is expected to put on the line.
-extern const QByteArray kCallFrame;      // FF 65 48 D1 02 FF FF FF FF 7C
-extern const QByteArray kPickupFrame;    // FF 65 48 D1 03 FF FF FF FF B1
-extern const QByteArray kDropFrame;      // FF 65 48 D1 04 FF FF FF FF E0
-extern const QByteArray kOpen1CallFrame; // FF 65 48 D1 08 FF FF FF FF C1
-extern const QByteArray kOpen1Frame;     // FF 65 48 21 FF FF FF FF FF 44
-extern const QByteArray kOpen2Frame;     // FF 65 48 23 FF FF FF FF FF 2A
-
 // A shield frame: command mode puts cmd in byte 3 and 5 data bytes after it;
 // link mode puts D1 in byte 3, cmd in byte 4 and 4 data bytes. Short data is
 // padded with FF.
 QByteArray frame(uint8_t cmd, const QByteArray& data = QByteArray(), bool link = false);
 // Dial data as the shield sends it: suffix, 0, prefix, 0.
-QByteArray dialFrame(uint8_t suffix, uint8_t prefix = 0);
+inline QByteArray dialFrame(uint8_t suffix, uint8_t prefix = 0)
+{
+    return frame(DIAL, QByteArray(1, char(suffix)) + '\0' + char(prefix) + '\0', true);
+}
 inline QString spaced(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); } // "FF 65 48 ..."
 inline QByteArray hex(const QString& spaced) { return QByteArray::fromHex(spaced.toLatin1()); } // "FF 65 48" -> bytes
+
+// Frames the driver is expected to put on the line.
+inline const QByteArray kCallFrame = hex("FF 65 48 D1 02 FF FF FF FF 7C");
+inline const QByteArray kPickupFrame = hex("FF 65 48 D1 03 FF FF FF FF B1");
+inline const QByteArray kDropFrame = hex("FF 65 48 D1 04 FF FF FF FF E0");
+inline const QByteArray kOpen1CallFrame = hex("FF 65 48 D1 08 FF FF FF FF C1");
+inline const QByteArray kOpen1Frame = hex("FF 65 48 21 FF FF FF FF FF 44");
+inline const QByteArray kOpen2Frame = hex("FF 65 48 23 FF FF FF FF FF 2A");
 
 struct Identity {
     uint8_t version = 2;

@@ -141,23 +141,20 @@ void ShieldPty::watch()
     });
     if (slaveFd < 0)
         return;
+    // With no driver on the port, frames would pile up in the pty and reach
+    // the next driver long after the fact: drop what nobody read for a second.
     staleTimer = std::make_unique<QTimer>();
-    QObject::connect(staleTimer.get(), &QTimer::timeout, [this] { dropStale(); });
+    QObject::connect(staleTimer.get(), &QTimer::timeout, [this] {
+        int unread = 0;
+        if (::ioctl(slaveFd, FIONREAD, &unread) != 0)
+            return;
+        if (unread > 0 && lastUnread > 0 && unread >= lastUnread) {
+            ::tcflush(slaveFd, TCIFLUSH);
+            unread = 0;
+        }
+        lastUnread = unread;
+    });
     staleTimer->start(1000);
-}
-
-// With no driver on the port, frames would pile up in the pty and reach
-// the next driver long after the fact: drop what nobody read for a second.
-void ShieldPty::dropStale()
-{
-    int unread = 0;
-    if (::ioctl(slaveFd, FIONREAD, &unread) != 0)
-        return;
-    if (unread > 0 && lastUnread > 0 && unread >= lastUnread) {
-        ::tcflush(slaveFd, TCIFLUSH);
-        unread = 0;
-    }
-    lastUnread = unread;
 }
 
 void ShieldPty::pump()

@@ -8,10 +8,7 @@
 // through its --link or the slave's own path, and holds its slave open so
 // the line stays up while drivers come and go.
 
-#include <QByteArray>
 #include <QElapsedTimer>
-#include <QList>
-#include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -32,8 +29,7 @@ public:
     explicit ShieldPty(const QString& link);
     // Removes the link if it still points to this line.
     ~ShieldPty();
-    ShieldPty(const ShieldPty&) = delete;
-    ShieldPty& operator=(const ShieldPty&) = delete;
+    Q_DISABLE_COPY(ShieldPty)
 
     bool isOpen() const { return masterFd >= 0; }
     QString portPath() const { return linkPath.isEmpty() ? slavePath : linkPath; }
@@ -78,7 +74,6 @@ public:
 private:
     bool failed(const QString& what, bool sayErrno = true);
     bool relink(const QString& target);
-    void dropStale();
 
     std::unique_ptr<QTemporaryDir> dir;
     QString linkPath;

@@ -33,14 +33,12 @@ void SpiPeer::openListener()
     const QByteArray name = QFile::encodeName(path);
     sockaddr_un addr{};
     struct stat st {};
-    if (name.size() >= int(sizeof(addr.sun_path))) {
+    if (name.size() >= int(sizeof(addr.sun_path)))
         failure = QStringLiteral("socket path too long: %1").arg(path);
-        return;
-    }
-    if (::lstat(name.constData(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+    else if (::lstat(name.constData(), &st) == 0 && !S_ISSOCK(st.st_mode))
         failure = QStringLiteral("%1 exists and is not a socket").arg(path);
+    if (!failure.isEmpty())
         return;
-    }
     ::unlink(name.constData()); // left over from an earlier run
     listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     addr.sun_family = AF_UNIX;
@@ -80,12 +78,8 @@ QByteArray SpiPeer::answerFor(quint32 seq)
 
 bool SpiPeer::isIdle(const QByteArray& block)
 {
-    if (block.size() != 512)
-        return false;
-    for (int i = 0; i < 512; ++i)
-        if (quint8(block[i]) != (i % 2 == 0 ? 0xFF : 0x7F))
-            return false;
-    return true;
+    static const QByteArray idle = QByteArray("\xFF\x7F", 2).repeated(256);
+    return block == idle;
 }
 
 QList<SpiPeer::Exchange> SpiPeer::exchanges()
@@ -94,12 +88,6 @@ QList<SpiPeer::Exchange> SpiPeer::exchanges()
     // A list of its own: a shared one would be detached by the next append
     // in the peer's thread while this one is released here.
     return QList<Exchange>(log.cbegin(), log.cend());
-}
-
-int SpiPeer::count()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return total;
 }
 
 int SpiPeer::unreadBytes()
@@ -144,9 +132,7 @@ void SpiPeer::loop()
         const qint64 answeredNs = monotonicNs();
         iovec iov[2] = {{const_cast<char*>(answer.constData()), size_t(answer.size())},
                         {buf + blockSize, size_t(n - blockSize)}};
-        msghdr msg{};
-        msg.msg_iov = iov;
-        msg.msg_iovlen = 2;
+        msghdr msg{nullptr, 0, iov, 2, nullptr, 0, 0};
         // A late answer would be thrown away anyway: never wait.
         (void)::sendmsg(peerFd, &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (hooks.received)

@@ -23,10 +23,6 @@ class SpiPeer
 {
 public:
     enum Mode { Answering, Deaf };
-    // Exchanges kept by default: nine minutes of them, longer than any test
-    // or bench run; past it the oldest go, and an index taken from count()
-    // no longer points into exchanges().
-    static constexpr int kKeep = 1 << 15;
     // Fixed before the thread starts; the functions run in it.
     struct Hooks {
         // The answer to a block; by default answerFor() the exchange's number.
@@ -35,7 +31,10 @@ public:
         std::function<void(const QByteArray&)> received;
         // A driver connected (true), or went away or was replaced (false).
         std::function<void(bool)> connection;
-        int keep = kKeep; // exchanges kept for exchanges(); 0 none
+        // Exchanges kept for exchanges(), 0 none; by default nine minutes of
+        // them, longer than any test or bench run. Past it the oldest go, and
+        // an index taken from count() no longer points into exchanges().
+        int keep = 1 << 15;
     };
     explicit SpiPeer(const QString& path, Mode mode = Answering) : SpiPeer(path, mode, Hooks()) {}
     SpiPeer(const QString& path, Mode mode, Hooks hooks);
@@ -54,7 +53,7 @@ public:
         qint64 answeredNs = 0;
     };
     QList<Exchange> exchanges(); // the last hooks.keep of them
-    int count();                 // all of them
+    int count() { std::lock_guard<std::mutex> lock(mutex); return total; } // all of them
     // Bytes sent to us and not read yet (0 when not connected).
     int unreadBytes();
 

@@ -81,8 +81,6 @@ void UdpReceiver::pump()
         // The two clocks' offset, read side by side.
         d.kernelMonoNs = d.kernelNs - d.readNs + mono;
         ++received;
-        if (!look)
-            continue;
         if (onDatagram)
             onDatagram(d);
         if (keep)

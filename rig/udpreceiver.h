@@ -21,8 +21,7 @@ class UdpReceiver
 public:
     explicit UdpReceiver(quint16 port, int bufferBytes = 4 << 20);
     ~UdpReceiver();
-    UdpReceiver(const UdpReceiver&) = delete;
-    UdpReceiver& operator=(const UdpReceiver&) = delete;
+    Q_DISABLE_COPY(UdpReceiver)
 
     bool isBound() const { return fd >= 0; }
     int socketFd() const { return fd; }

@@ -5,6 +5,10 @@
 // to the driver's 20003.
 
 #include <QByteArray>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace rig {
 
@@ -12,13 +16,25 @@ class UdpSender
 {
 public:
     // nonBlocking: a datagram the socket has no room for fails at once.
-    explicit UdpSender(quint16 port = 20003, bool nonBlocking = false);
-    ~UdpSender();
+    explicit UdpSender(quint16 port = 20003, bool nonBlocking = false)
+        : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0)), port(port) {}
+    ~UdpSender()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
     Q_DISABLE_COPY(UdpSender)
 
     bool isOpen() const { return fd >= 0; }
     // True when the kernel took it whole.
-    bool send(const QByteArray& datagram) const;
+    bool send(const QByteArray& datagram) const
+    {
+        // Not connected: a connected socket would fail the sends after one
+        // that found no listener.
+        const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        const auto* dest = reinterpret_cast<const sockaddr*>(&to);
+        return ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0, dest, sizeof to) == datagram.size();
+    }
 
 private:
     int fd = -1;

@@ -5,6 +5,7 @@
 // at once, counted for the program's last word.
 
 #include <cstdarg>
+#include <cstdio>
 
 namespace rig {
 
@@ -16,17 +17,39 @@ public:
 
     // Prints "  PASS " or "  FAIL " (the word padded to five) and the text;
     // returns ok.
-    bool check(bool ok, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+    bool check(bool ok, const char* fmt, ...) __attribute__((format(printf, 3, 4)))
+    {
+        va_list ap;
+        va_start(ap, fmt);
+        line(true, ok, fmt, ap);
+        va_end(ap);
+        return ok;
+    }
     // The same where the figure could be taken (have); else "  n/a  " and
     // the text, not counted.
-    bool checkIf(bool have, bool ok, const char* fmt, ...) __attribute__((format(printf, 4, 5)));
+    bool checkIf(bool have, bool ok, const char* fmt, ...) __attribute__((format(printf, 4, 5)))
+    {
+        va_list ap;
+        va_start(ap, fmt);
+        line(have, ok, fmt, ap);
+        va_end(ap);
+        return ok;
+    }
 
     int passed = 0;
     int failed = 0;
     bool allPassed() const { return failed == 0; }
 
 private:
-    void line(bool have, bool ok, const char* fmt, va_list ap);
+    void line(bool have, bool ok, const char* fmt, va_list ap)
+    {
+        printf("  %-5s", !have ? "n/a" : ok ? word : "FAIL");
+        vprintf(fmt, ap);
+        printf("\n");
+        fflush(stdout);
+        if (have)
+            (ok ? passed : failed)++;
+    }
     const char* word;
 };
 
