@@ -3,7 +3,6 @@
 #include "commands/commandtesk.h"
 #include "commands/framesplitter.h"
 #include "commands/receivestream.h"
-#include "journalentry.h"
 #include "log/logline.h"
 #include "logdecoder.h"
 #include "zma/dialplan.h"
@@ -191,7 +190,7 @@ void TstZmaLog::journalEntries()
     decoder.finish(&entries);
     QList<QByteArray> got;
     for (const LogDecoder::Entry& entry : entries)
-        got << JournalEntry::fields(entry).join(" | ");
+        got << entry.journalFields().join(" | ");
     QCOMPARE(got, expected);
 }
 

@@ -5,6 +5,7 @@
 #include <ctime>
 
 namespace {
+constexpr qint64 kDayMs = 24 * 3600 * 1000;
 constexpr qint64 kQuarterHourMs = 15 * 60 * 1000;
 
 qint64 mod(qint64 a, qint64 m)
@@ -24,14 +25,9 @@ int digits(const QByteArray& s, int at, int n, bool* ok)
     }
     return v;
 }
-}
 
-qint64 DriverClock::toMs(double seconds)
-{
-    return std::llround(seconds * 1000.0);
-}
-
-QByteArray DriverClock::format(qint64 utcMs, qint64 offsetMs)
+// "hh:mm:ss.zzz" of utcMs at offsetMs from UTC.
+QByteArray format(qint64 utcMs, qint64 offsetMs)
 {
     const qint64 t = mod(utcMs + offsetMs, kDayMs);
     char buf[16];
@@ -40,7 +36,8 @@ QByteArray DriverClock::format(qint64 utcMs, qint64 offsetMs)
     return QByteArray(buf);
 }
 
-qint64 DriverClock::parseClock(const QByteArray& clock)
+// Milliseconds into the day of "hh:mm:ss.zzz", or -1.
+qint64 parseClock(const QByteArray& clock)
 {
     if (clock.size() != 12 || clock.at(2) != ':' || clock.at(5) != ':' || clock.at(8) != '.')
         return -1;
@@ -52,6 +49,12 @@ qint64 DriverClock::parseClock(const QByteArray& clock)
     if (!ok || h > 23 || m > 59 || s > 60)
         return -1;
     return ((h * 60 + m) * 60 + s) * 1000LL + ms;
+}
+}
+
+qint64 DriverClock::toMs(double seconds)
+{
+    return std::llround(seconds * 1000.0);
 }
 
 qint64 DriverClock::stamped(const QByteArray& clock, qint64 receivedMs)

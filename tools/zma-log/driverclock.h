@@ -21,14 +21,8 @@
 class DriverClock
 {
 public:
-    static constexpr qint64 kDayMs = 24 * 3600 * 1000;
-
     // seconds: since the epoch. To the nearest millisecond, never cut.
     static qint64 toMs(double seconds);
-    // "hh:mm:ss.zzz" of utcMs at offsetMs from UTC.
-    static QByteArray format(qint64 utcMs, qint64 offsetMs);
-    // Milliseconds into the day of "hh:mm:ss.zzz", or -1.
-    static qint64 parseClock(const QByteArray& clock);
 
     // A line the driver stamped `clock`, received at receivedMs: learns the
     // offset and gives the stamp's moment in ms since the epoch (its date
@@ -40,7 +34,7 @@ public:
     bool knowsZone() const { return known; }
 
 private:
-    qint64 offsetMs = 0; // in [0, kDayMs): only the time of day is shown
+    qint64 offsetMs = 0; // in [0, a day): only the time of day is shown
     bool known = false;
 };
 

@@ -47,10 +47,7 @@ public:
         insert({Line::Stamped, at, clock, text, -1, true});
     }
     void addReceived(qint64 at, const Text& text) { insert({Line::Received, at, QByteArray(), text, -1, true}); }
-    void addInPlace(const QByteArray& clock, const Text& text)
-    {
-        insert({Line::InPlace, lastAt, clock, text, -1, false});
-    }
+    void addInPlace(const QByteArray& clock, const Text& text) { insert({Line::InPlace, lastAt, clock, text, -1, false}); }
     // A place for a line whose text comes later; at: its stamp, or -1 to
     // keep its place in the order it came.
     int reserve(qint64 at)

@@ -8,10 +8,25 @@
 // once, joined. Every time shown is on the driver's clock, and they never
 // step back (DriverClock, LineOrder). The same lines also come as entries,
 // for the journal.
+//
+// An entry becomes, with --journal, a journal entry of these fields:
+//   MESSAGE            the line as zma-log prints it after the time (English
+//                      beside the Russian, the decoded frames on lines below)
+//   PRIORITY           syslog's: LOG_ERR for an ERROR line or a message that
+//                      starts with the word ERROR (ERROR:, ERROR CMD, the
+//                      console's #ERROR:), LOG_WARNING for one that starts with
+//                      WARNING; LOG_DEBUG for the serial bytes (Uart WRITE,
+//                      Uart READ), the bulk of the log; LOG_INFO for the rest
+//   SYSLOG_IDENTIFIER  zma-driver, so that `journalctl -t zma-driver` finds it
+//   ZMA_SOURCE         the driver's category: main, Controller, Uart WRITE...
+//   ZMA_LEVEL          Debug or ERROR, as the driver logged it
+//   ZMA_CLOCK          the driver's own stamp, hh:mm:ss.zzz
+// The last three only where the line has them.
 
 #include "commands/framesplitter.h"
 #include "driverclock.h"
 #include "lineorder.h"
+#include "log/logline.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -27,8 +42,6 @@ public:
         QList<QByteArray> only;        // categories to show; empty: all lines
     };
 
-    // The categories the driver logs under.
-    static const QList<QByteArray>& categories();
     // Why `only` cannot be shown (a category the driver never logs), or empty.
     static QString refusal(const QList<QByteArray>& only);
 
@@ -43,6 +56,15 @@ public:
     struct Entry {
         QByteArray clock; // as the driver stamped it; empty when it did not
         Shown shown;
+        // Each "NAME=value" of its journal entry; a value may hold line ends.
+        QList<QByteArray> journalFields() const;
+    };
+    // Where the lines go: printed lines or entries, never mixed in one decoder.
+    struct Out {
+        Out(QByteArray* text) : text(text), entries(nullptr) {}
+        Out(QVector<Entry>* entries) : text(nullptr), entries(entries) {}
+        QByteArray* text;
+        QVector<Entry>* entries;
     };
 
     explicit LogDecoder(const Options& options);
@@ -50,40 +72,25 @@ public:
     // text: one line (a datagram, or a line of a file without its saved-time
     // prefix), with or without its line end. time: when it was received, in
     // seconds since the epoch, or 0 when unknown. Appends what can be
-    // printed so far to out. Entries instead of printed lines: the same
-    // with an Entry vector, never mixed in one decoder.
-    void decode(const QByteArray& text, double time, QByteArray* out) { decode(text, time, {out, nullptr}); }
-    void decode(const QByteArray& text, double time, QVector<Entry>* out) { decode(text, time, {nullptr, out}); }
+    // printed so far to out.
+    void decode(const QByteArray& text, double time, Out out);
     // Live: prints what waited longer than any log line can be late, at
     // `now` (seconds since the epoch).
-    void release(double now, QByteArray* out) { release(now, {out, nullptr}); }
-    void release(double now, QVector<Entry>* out) { release(now, {nullptr, out}); }
-    // At the end of the input: prints everything still waiting.
-    void finish(QByteArray* out) { finish({out, nullptr}); }
-    void finish(QVector<Entry>* out) { finish({nullptr, out}); }
-
-private:
-    struct Out {
-        QByteArray* text;
-        QVector<Entry>* entries;
-    };
-    using Order = LineOrder<Shown>;
-
-    void decode(const QByteArray& text, double time, Out out);
     void release(double now, Out out);
+    // At the end of the input: prints everything still waiting.
     void finish(Out out);
 
+private:
+    using Order = LineOrder<Shown>;
+
     struct Pending {
-        QByteArray level;
-        QByteArray category;
-        QByteArray clock;
-        QByteArray message;
+        LogLine line; // its message joined so far
         int ticket;
     };
 
-    bool wanted(const QByteArray& category) const;
     Shown shown(const QByteArray& level, const QByteArray& category, const QByteArray& message);
     void decodeUart(const QByteArray& message, bool read, QByteArray* out);
+    QByteArray describeFrame(const QByteArray& frame) const;
     QByteArray paint(const char* code, const QByteArray& text) const;
     void complete(QHash<QByteArray, Pending>::iterator it);
     void print(qint64 settledBefore, Out out);

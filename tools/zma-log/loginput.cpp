@@ -25,16 +25,16 @@ constexpr int kReceiveBuffer = 16 * 1024 * 1024;
 constexpr int kMaxDatagramsPerWake = 4096;
 constexpr int kStreamChunk = 256 * 1024;
 
-double now()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1e6;
-}
-
 QString errnoText()
 {
     return QString::fromLocal8Bit(strerror(errno));
 }
+}
+
+double LogInput::now()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1e6;
 }
 
 LogInput::LogInput(Sink sink)
@@ -59,17 +59,13 @@ bool LogInput::listenUdp(quint16 port, QString* error)
     ownsFd = true;
     // Set before bind, so no datagram meets the default-sized buffer.
     int size = kReceiveBuffer;
-#ifdef SO_RCVBUFFORCE
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) != 0)
-#endif
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
     socklen_t len = sizeof(rcvbuf);
     ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, &len);
-#ifdef SO_RXQ_OVFL
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof(on)) == 0)
         drops = 0;
-#endif
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -106,7 +102,6 @@ void LogInput::readDatagrams()
                 continue;
             break;
         }
-#ifdef SO_RXQ_OVFL
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
                 uint32_t total = 0;
@@ -114,7 +109,6 @@ void LogInput::readDatagrams()
                 drops = total;
             }
         }
-#endif
         ++lines;
         sink(now(), QByteArray(buffer.constData(), static_cast<int>(got)));
     }
@@ -156,7 +150,12 @@ void LogInput::readStream()
         return;
     }
     if (got <= 0) {
-        endOfStream();
+        if (notifier)
+            notifier->setEnabled(false);
+        if (!partial.isEmpty())
+            streamBytes("\n", 1);
+        emit batchDone();
+        emit finished();
         return;
     }
     streamBytes(buffer.constData(), got);
@@ -193,14 +192,4 @@ void LogInput::streamBytes(const char* data, qint64 size)
         sink(0, partial);
         partial.clear();
     }
-}
-
-void LogInput::endOfStream()
-{
-    if (notifier)
-        notifier->setEnabled(false);
-    if (!partial.isEmpty())
-        streamBytes("\n", 1);
-    emit batchDone();
-    emit finished();
 }

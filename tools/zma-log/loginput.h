@@ -21,6 +21,8 @@ public:
     using Sink = std::function<void(double time, const QByteArray& text)>;
 
     explicit LogInput(Sink sink);
+    // Seconds since the epoch, to the microsecond: a line's receive time.
+    static double now();
     ~LogInput() override;
 
     bool listenUdp(quint16 port, QString* error);
@@ -45,7 +47,6 @@ private slots:
 
 private:
     void streamBytes(const char* data, qint64 size);
-    void endOfStream();
 
     Sink sink;
     int fd = -1;

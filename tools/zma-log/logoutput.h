@@ -18,11 +18,11 @@ public:
 
     // Appends to path, creating it.
     bool openSave(const QString& path, QString* error);
-    bool saving() const { return saveFd >= 0; }
 
     // The decoder appends the printed lines here; call written() after.
     QByteArray* printBuffer() { return &printed; }
     void written();
+    // Nothing without a save file.
     void save(double time, const QByteArray& text);
 
     bool unflushed() const { return !printed.isEmpty() || !saved.isEmpty(); }
@@ -33,7 +33,8 @@ public:
     QString saveError() const { return saveFailure; }
 
 private:
-    bool writeAll(int fd, QByteArray* bytes);
+    void writePrinted();
+    void writeSaved();
 
     QByteArray printed;
     QByteArray saved;

@@ -1,7 +1,6 @@
 // zma-log: reads the driver's UDP log (or a saved log) and prints it with the
 // serial frames decoded.
 
-#include "journalsink.h"
 #include "logdecoder.h"
 #include "loginput.h"
 #include "logoutput.h"
@@ -10,26 +9,73 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+#include <vector>
+// Else every entry names this file and line as where it was logged.
+#define SD_JOURNAL_SUPPRESS_LOCATION
+#include <systemd/sd-journal.h>
 
 namespace {
 // How long a line may wait in a buffer: what a crash can lose of the save
 // file, and how late a line shows when stdout is not a terminal.
 constexpr int kFlushIntervalMs = 100;
 constexpr int kReleaseIntervalMs = 250;
+// libsystemd's socket. Without it sd_journal_sendv drops the entry and still
+// says it was sent, so its absence is seen here.
+const char* const kJournalSocket = "/run/systemd/journal/socket";
 
-double now()
+// --journal: each entry to the system journal, in order, emptying the vector.
+// A journal that does not take them (no journald running) is said once on
+// stderr, and again when it takes them again; the lines it refused are
+// counted, and zma-log goes on.
+struct Journal {
+    qint64 taken = 0;
+    qint64 lost = 0;
+    bool failing = false;
+};
+
+void sendToJournal(QVector<LogDecoder::Entry>* entries, Journal* journal)
 {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1e6;
+    if (entries->isEmpty())
+        return;
+    struct stat st = {};
+    const int missing = ::stat(kJournalSocket, &st) == 0 && S_ISSOCK(st.st_mode) ? 0 : ENOENT;
+    std::vector<iovec> iov;
+    for (const LogDecoder::Entry& entry : *entries) {
+        const QList<QByteArray> fields = entry.journalFields();
+        iov.clear();
+        for (const QByteArray& f : fields)
+            iov.push_back({const_cast<char*>(f.constData()), static_cast<size_t>(f.size())});
+        const int rc = missing ? -missing : sd_journal_sendv(iov.data(), static_cast<int>(iov.size()));
+        if (rc >= 0) {
+            ++journal->taken;
+            if (journal->failing)
+                fprintf(stderr, "zma-log: the journal takes lines again\n");
+            journal->failing = false;
+            continue;
+        }
+        ++journal->lost;
+        if (!journal->failing)
+            fprintf(stderr,
+                    "zma-log: the journal does not take the lines (%s%s): is systemd-journald running? "
+                    "zma-log goes on trying; the lines it refuses are lost\n",
+                    missing ? "no " : "", missing ? kJournalSocket : strerror(-rc));
+        journal->failing = true;
+    }
+    entries->clear();
 }
 
-void complain(const QString& text)
+// Says what went wrong; the exit status for it.
+int complain(const QString& text, int status = 2)
 {
     fprintf(stderr, "zma-log: %s\n", text.toLocal8Bit().constData());
+    return status;
 }
 }
 
@@ -66,21 +112,15 @@ int main(int argc, char* argv[])
     const QStringList rest = parser.positionalArguments();
     const bool fromStdin = parser.isSet(stdinOpt) || rest == QStringList{"-"};
     if ((!rest.isEmpty() && rest != QStringList{"-"}) || (fromStdin && parser.isSet(fileOpt))
-        || ((fromStdin || parser.isSet(fileOpt)) && parser.isSet(portOpt))) {
-        complain("one input: UDP (--port), --file FILE or stdin; see --help");
-        return 2;
-    }
+        || ((fromStdin || parser.isSet(fileOpt)) && parser.isSet(portOpt)))
+        return complain("one input: UDP (--port), --file FILE or stdin; see --help");
     const bool journal = parser.isSet(journalOpt);
-    if (journal && parser.isSet(rawOpt)) {
-        complain("--journal takes the decoded lines, not --raw");
-        return 2;
-    }
+    if (journal && parser.isSet(rawOpt))
+        return complain("--journal takes the decoded lines, not --raw");
     bool portOk = false;
     const uint port = parser.value(portOpt).toUInt(&portOk);
-    if (!portOk || port == 0 || port > 65535) {
-        complain("--port needs a number from 1 to 65535");
-        return 2;
-    }
+    if (!portOk || port == 0 || port > 65535)
+        return complain("--port needs a number from 1 to 65535");
 
     LogDecoder::Options options;
     options.raw = parser.isSet(rawOpt);
@@ -88,43 +128,37 @@ int main(int argc, char* argv[])
     for (const QString& c : parser.values(onlyOpt))
         options.only.append(c.toUtf8());
     const QString refused = LogDecoder::refusal(options.only);
-    if (!refused.isEmpty()) {
-        complain("--only: " + refused);
-        return 2;
-    }
+    if (!refused.isEmpty())
+        return complain("--only: " + refused);
 
     LogOutput output;
     QString error;
-    if (parser.isSet(saveOpt) && !output.openSave(parser.value(saveOpt), &error)) {
-        complain(error);
-        return 1;
-    }
+    if (parser.isSet(saveOpt) && !output.openSave(parser.value(saveOpt), &error))
+        return complain(error, 1);
     LogDecoder decoder(options);
-    JournalSink journalSink;
+    Journal journalCounts;
     QVector<LogDecoder::Entry> entries;
+    // Runs a step of the decoder into the journal or into what is printed.
+    auto decoded = [&](const std::function<void(LogDecoder::Out)>& step) {
+        if (journal) {
+            step(&entries);
+            sendToJournal(&entries, &journalCounts);
+        } else {
+            step(output.printBuffer());
+            output.written();
+        }
+    };
     // Lines of a file keep their saved time; the rest are stamped on arrival.
     LogInput input([&](double time, const QByteArray& text) {
-        if (output.saving())
-            output.save(time > 0 ? time : now(), text);
-        if (journal) {
-            decoder.decode(text, time, &entries);
-            journalSink.send(&entries);
-            return;
-        }
-        decoder.decode(text, time, output.printBuffer());
-        output.written();
+        output.save(time > 0 ? time : LogInput::now(), text);
+        decoded([&](LogDecoder::Out out) { decoder.decode(text, time, out); });
     });
 
     const bool udp = !fromStdin && !parser.isSet(fileOpt);
-    bool opened = false;
-    if (udp)
-        opened = input.listenUdp(static_cast<quint16>(port), &error);
-    else
-        opened = input.openStream(fromStdin ? QStringLiteral("-") : parser.value(fileOpt), &error);
-    if (!opened) {
-        complain(error);
-        return 1;
-    }
+    const bool opened = udp ? input.listenUdp(static_cast<quint16>(port), &error)
+                            : input.openStream(fromStdin ? QStringLiteral("-") : parser.value(fileOpt), &error);
+    if (!opened)
+        return complain(error, 1);
     if (udp)
         fprintf(stderr, "zma-log: listening on 127.0.0.1:%u (receive buffer %d KiB)\n", port,
                 input.receiveBufferBytes() / 1024);
@@ -157,14 +191,9 @@ int main(int argc, char* argv[])
     QTimer releaseTimer;
     releaseTimer.setInterval(kReleaseIntervalMs);
     QObject::connect(&releaseTimer, &QTimer::timeout, [&] {
-        if (journal) {
-            decoder.release(now(), &entries);
-            journalSink.send(&entries);
-            return;
-        }
-        decoder.release(now(), output.printBuffer());
-        output.written();
-        shown();
+        decoded([&](LogDecoder::Out out) { decoder.release(LogInput::now(), out); });
+        if (!journal)
+            shown();
     });
     if (!input.readsRegularFile())
         releaseTimer.start();
@@ -173,12 +202,7 @@ int main(int argc, char* argv[])
     app.exec();
     delete watcher;
 
-    if (journal) {
-        decoder.finish(&entries);
-        journalSink.send(&entries);
-    } else {
-        decoder.finish(output.printBuffer());
-    }
+    decoded([&](LogDecoder::Out out) { decoder.finish(out); });
     output.flush();
     if (!output.saveError().isEmpty())
         complain(QStringLiteral("writing the save file failed: %1").arg(output.saveError()));
@@ -190,7 +214,7 @@ int main(int argc, char* argv[])
         fprintf(stderr, "\n");
     }
     if (journal)
-        fprintf(stderr, "zma-log: %lld lines to the journal, %lld refused\n", static_cast<long long>(journalSink.sent()),
-                static_cast<long long>(journalSink.refused()));
+        fprintf(stderr, "zma-log: %lld lines to the journal, %lld refused\n", static_cast<long long>(journalCounts.taken),
+                static_cast<long long>(journalCounts.lost));
     return output.saveError().isEmpty() ? 0 : 1;
 }
