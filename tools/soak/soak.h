@@ -14,9 +14,7 @@ public:
     int run();
 
 private:
-    // Calls through the driver as the shield and the parent make them, each
-    // step awaited: a ring (now and then to a blocked number), doors, a
-    // pickup, a drop by either side.
+    // The calls as the shield and the parent make them, each step awaited.
     void call();
     bool ring();
     bool door(int which);
