@@ -2,7 +2,6 @@
 // simulator plays the shield's side and compares the frames, this gives the
 // parent's lines at their moments), or records one from a script.
 
-#include "session.h"
 #include "sessionplayer.h"
 #include "sessionrecorder.h"
 #include "rig/say.h"
@@ -63,53 +62,45 @@ int main(int argc, char** argv)
     const QStringList args = parser.positionalArguments();
     if (args.size() != 1)
         return refuse("one SESSION expected (--help)");
+    SessionPlayer::Settings s;
+    s.sessionPath = args.first();
+    s.simPath = parser.value(sim);
+    s.driverPath = parser.value(driver);
+    s.zmaLogPath = parser.value(zmaLog);
+    s.verbose = parser.isSet(verbose);
     QString error;
-    int code = 1;
     // Queued: a failure may come before the event loop runs.
-    auto done = [&code](int c) {
-        code = c;
-        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    auto done = [](int code) {
+        QTimer::singleShot(0, QCoreApplication::instance(), [code] { QCoreApplication::exit(code); });
     };
 
     if (parser.isSet(record)) {
         // The recorder runs its programs directly: refused rather than ignored.
         if (parser.isSet(emulator))
             return refuse("--emulator is for replays, not --record");
-        SessionRecorder::Settings s;
         s.scriptPath = parser.value(record);
-        s.outPath = args.first();
-        s.simPath = parser.value(sim);
-        s.driverPath = parser.value(driver);
-        s.zmaLogPath = parser.value(zmaLog);
-        s.verbose = parser.isSet(verbose);
         SessionRecorder recorder(s);
         if (!recorder.load(&error))
             return refuse(error);
         recorder.onFinished = done;
         recorder.start();
-        app.exec();
-        return code;
+        return app.exec();
     }
 
     bool speedOk = false;
     bool toleranceOk = false;
-    SessionPlayer::Settings s;
-    s.sessionPath = args.first();
-    s.simPath = parser.value(sim);
-    s.driverPath = parser.value(driver);
     s.emulator = QProcess::splitCommand(parser.value(emulator));
     s.speed = parser.value(speed).toDouble(&speedOk);
     s.toleranceMs = parser.value(tolerance).toInt(&toleranceOk);
-    s.verbose = parser.isSet(verbose);
     if (!speedOk || !(s.speed > 0 && s.speed <= 1000) || !toleranceOk || s.toleranceMs < 0)
         return refuse("--speed takes a number above 0 up to 1000, --tolerance milliseconds");
-    Session session;
-    if (!session.load(s.sessionPath, &error))
+    SessionPlayer player(s);
+    if (!player.load(&error))
         return refuse(error);
     // A line the parent never gave would leave out nothing and pass.
     QStringList leftOut;
     for (const QString& line : parser.values(leaveOut)) {
-        if (!session.leaveOut(line.toUtf8())) {
+        if (!player.leaveOut(line.toUtf8())) {
             const QString why = leftOut.contains(line) ? QStringLiteral("%1 has no more of that line of the parent's")
                                                        : QStringLiteral("the parent gave no such line in %1");
             return refuse(QStringLiteral("--leave-out \"%1\": %2").arg(line, why.arg(s.sessionPath)));
@@ -117,9 +108,7 @@ int main(int argc, char** argv)
         leftOut.append(line);
         say("replay-session: leaving out the parent's line \"" + line.toUtf8() + "\"");
     }
-    SessionPlayer player(session, s);
     player.onFinished = done;
     player.start();
-    app.exec();
-    return code;
+    return app.exec();
 }

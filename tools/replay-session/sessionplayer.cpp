@@ -2,6 +2,10 @@
 #include "rig/runenv.h"
 #include "rig/say.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -9,8 +13,8 @@ namespace {
 constexpr int kGuardMs = 120000;
 }
 
-SessionPlayer::SessionPlayer(const Session& session, const Settings& settings, QObject* parent)
-    : QObject(parent), session(session), settings(settings)
+SessionPlayer::SessionPlayer(const Settings& settings, QObject* parent)
+    : QObject(parent), settings(settings)
 {
     lineTimer.setSingleShot(true);
     lineTimer.setTimerType(Qt::PreciseTimer);
@@ -20,6 +24,74 @@ SessionPlayer::SessionPlayer(const Session& session, const Settings& settings, Q
         say("replay-session: no verdict within " + QByteArray::number(kGuardMs / 1000) + " s");
         end(1);
     });
+}
+
+bool SessionPlayer::load(QString* error)
+{
+    const QString& path = settings.sessionPath;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    bool hasArgs = false;
+    int number = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        ++number;
+        if (line.startsWith("# args:")) {
+            driverArgs = QString::fromUtf8(line.mid(7)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            hasArgs = true;
+            continue;
+        }
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        SavedLine saved;
+        if (!SavedLine::parse(line, &saved)) {
+            *error = QStringLiteral("%1:%2: not a line of a saved log (receive time, tab, line): a session is a log "
+                                    "saved by zma-log --save, or recorded by replay-session --record")
+                         .arg(path)
+                         .arg(number);
+            return false;
+        }
+        if (saved.isParentLine())
+            parentLines.append(saved);
+    }
+    // What zma-log --save keeps of a board: the driver's log alone. Replayed,
+    // the driver would miss every line the parent gave it and differ at the
+    // first answer to one.
+    if (!hasArgs && parentLines.isEmpty()) {
+        *error = QStringLiteral("%1: saved by zma-log --save from a live board: add the parent's lines, "
+                                "or replay with shield-sim --replay")
+                     .arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool SessionPlayer::leaveOut(const QByteArray& text)
+{
+    for (int i = 0; i < parentLines.size(); ++i) {
+        if (parentLines.at(i).parentLine() == text) {
+            parentLines.removeAt(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+QProcessEnvironment SessionPlayer::driverEnvironment(const QByteArray& port)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZQ_BOARD_SERIAL", QString::fromLocal8Bit(port));
+    env.remove("ZQ_BOARD_SPI");
+    // Installed beside the simulator: only the stand-in reads ZQ_BOARD_SERIAL.
+    const QString standIn = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(ZMA_SIM_LIBDIR));
+    if (QFileInfo::exists(standIn + "/libzq-board-korvel-2023.so.1")) {
+        const QString before = env.value("LD_LIBRARY_PATH");
+        env.insert("LD_LIBRARY_PATH", QDir::cleanPath(standIn) + (before.isEmpty() ? QString() : ":" + before));
+    }
+    return env;
 }
 
 void SessionPlayer::start()
@@ -50,7 +122,7 @@ void SessionPlayer::simLine(const QByteArray& line)
         port = line.mid(7);
     } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
         const double recordedOrigin = words.at(3).toDouble();
-        for (const SavedLine& p : session.parentLines)
+        for (const SavedLine& p : parentLines)
             lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
         startDriver(port);
     } else if (line.startsWith("replay origin ") && words.size() == 3) {
@@ -65,7 +137,7 @@ void SessionPlayer::simLine(const QByteArray& line)
 
 void SessionPlayer::startDriver(const QByteArray& port)
 {
-    driver.setProcessEnvironment(Session::driverEnvironment(port));
+    driver.setProcessEnvironment(driverEnvironment(port));
     // Read even when not shown, so a full pipe never holds the driver up.
     driver.onLine = [this](const QByteArray& line) {
         if (settings.verbose)
@@ -75,7 +147,7 @@ void SessionPlayer::startDriver(const QByteArray& port)
         if (settings.verbose)
             say("driver stderr: " + line);
     };
-    driver.start(settings.driverPath, session.driverArgs, settings.emulator);
+    driver.start(settings.driverPath, driverArgs, settings.emulator);
     driverStarted = true;
     // Lines the parent gave before the driver's first frame go at once.
     giveDue();
@@ -85,30 +157,26 @@ void SessionPlayer::giveDue()
 {
     if (!driverStarted)
         return;
-    const qint64 now = sinceOrigin();
-    while (nextLine < session.parentLines.size()) {
+    // Ms since the origin at replay speed, on CLOCK_MONOTONIC, the clock of
+    // the simulator's origin; -1 before the origin.
+    const qint64 now = originMonotonicMs < 0
+        ? -1
+        : qRound64((rig::monotonicNs() / rig::kMs - originMonotonicMs) * settings.speed);
+    while (nextLine < parentLines.size()) {
         const qint64 at = lineAtMs.at(nextLine);
         // Before the first frame only what came before it in the session.
         if (now < 0 ? at >= 0 : at > now)
             break;
-        const QByteArray text = session.parentLines.at(nextLine).parentLine();
+        const QByteArray text = parentLines.at(nextLine).parentLine();
         driver.write(text + '\n');
         if (settings.verbose)
             say("parent: " + text);
         ++nextLine;
     }
-    if (now >= 0 && nextLine < session.parentLines.size()) {
+    if (now >= 0 && nextLine < parentLines.size()) {
         const qint64 waitMs = qRound64((lineAtMs.at(nextLine) - now) / settings.speed);
         lineTimer.start(static_cast<int>(qBound<qint64>(0, waitMs, kGuardMs)));
     }
-}
-
-qint64 SessionPlayer::sinceOrigin() const
-{
-    if (originMonotonicMs < 0)
-        return -1;
-    // CLOCK_MONOTONIC, the clock of the simulator's origin.
-    return qRound64((rig::monotonicNs() / rig::kMs - originMonotonicMs) * settings.speed);
 }
 
 void SessionPlayer::end(int code)
@@ -120,6 +188,5 @@ void SessionPlayer::end(int code)
     guard.stop();
     driver.finish();
     sim.finish();
-    if (onFinished)
-        onFinished(code);
+    onFinished(code);
 }

@@ -1,8 +1,5 @@
 #include "sessionrecorder.h"
 #include "rig/say.h"
-#include "session.h"
-
-#include "log/logline.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -87,10 +84,10 @@ void SessionRecorder::start()
     watch(&sim, settings.simPath, "shield-sim");
     watch(&driver, settings.driverPath, "the driver");
 
-    QFile::remove(settings.outPath + ".log");
+    QFile::remove(settings.sessionPath + ".log");
     zmaLog.setStandardOutputFile(QProcess::nullDevice());
     zmaLog.onErrorLine = [this](const QByteArray& line) { zmaLogLine(line); };
-    zmaLog.start(settings.zmaLogPath, {"--raw", "--save", settings.outPath + ".log"});
+    zmaLog.start(settings.zmaLogPath, {"--raw", "--save", settings.sessionPath + ".log"});
     QTimer::singleShot(kListenerWaitMs, this, [this] {
         if (!listening)
             fail("zma-log did not say it listens");
@@ -122,7 +119,7 @@ void SessionRecorder::simLine(const QByteArray& line)
 
 void SessionRecorder::startDriver(const QByteArray& port)
 {
-    driver.setProcessEnvironment(Session::driverEnvironment(port));
+    driver.setProcessEnvironment(SessionPlayer::driverEnvironment(port));
     // Its diagnostics are not part of the session.
     if (settings.verbose)
         driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -160,13 +157,20 @@ void SessionRecorder::runDue()
         stepTimer.start(static_cast<int>(qMax<qint64>(0, steps.at(nextStep).atMs - clock.elapsed())));
 }
 
-void SessionRecorder::stop()
+bool SessionRecorder::halt()
 {
     if (stopping)
-        return;
+        return false;
     stopping = true;
     stepTimer.stop();
     guard.stop();
+    return true;
+}
+
+void SessionRecorder::stop()
+{
+    if (!halt())
+        return;
     driver.finish();
     QThread::msleep(kLogTailMs);
     // Its last line, the count of lost lines, is read while it finishes.
@@ -186,21 +190,18 @@ void SessionRecorder::stop()
 
 void SessionRecorder::fail(const QByteArray& why)
 {
-    if (stopping)
+    if (!halt())
         return;
-    stopping = true;
-    stepTimer.stop();
-    guard.stop();
     say("replay-session: " + why + "; no session written");
     for (rig::ChildProcess* p : {&driver, &sim, &zmaLog})
         p->finish();
-    QFile::remove(settings.outPath + ".log");
+    QFile::remove(settings.sessionPath + ".log");
     onFinished(1);
 }
 
 bool SessionRecorder::writeSession(QString* error)
 {
-    QFile log(settings.outPath + ".log");
+    QFile log(settings.sessionPath + ".log");
     if (!log.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("no log saved by zma-log (%1): %2").arg(log.fileName(), log.errorString());
         return false;
@@ -221,9 +222,9 @@ bool SessionRecorder::writeSession(QString* error)
         return false;
     }
 
-    QFile out(settings.outPath);
+    QFile out(settings.sessionPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("%1: %2").arg(settings.outPath, out.errorString());
+        *error = QStringLiteral("%1: %2").arg(settings.sessionPath, out.errorString());
         return false;
     }
     out.write("# Recorded by replay-session from " + QFileInfo(settings.scriptPath).fileName().toUtf8() + "\n");

@@ -1,14 +1,9 @@
 #ifndef SESSIONRECORDER_H
 #define SESSIONRECORDER_H
 
-#include "rig/childprocess.h"
+#include "sessionplayer.h"
 
 #include <QElapsedTimer>
-#include <QList>
-#include <QObject>
-#include <QStringList>
-#include <QTimer>
-#include <functional>
 
 // Records a session from a script: zma-log saves the driver's log while the
 // script's lines go to the simulator and, as the parent's, to the driver.
@@ -17,15 +12,7 @@
 class SessionRecorder : public QObject
 {
 public:
-    struct Settings {
-        QString scriptPath;
-        QString outPath;
-        QString simPath;
-        QString driverPath;
-        QString zmaLogPath;
-        bool verbose = false;
-    };
-
+    using Settings = SessionPlayer::Settings;
     explicit SessionRecorder(const Settings& settings, QObject* parent = nullptr);
     bool load(QString* error);
     void start();
@@ -42,6 +29,7 @@ private:
     void simLine(const QByteArray& line);
     void startDriver(const QByteArray& port);
     void runDue();
+    bool halt(); // false when already stopping
     void stop();
     void fail(const QByteArray& why);
     void zmaLogLine(const QByteArray& line);
