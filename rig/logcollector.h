@@ -4,7 +4,6 @@
 // The driver's log on UDP 20004, parsed into source and message.
 
 #include "log/logline.h"
-#include "rig/runenv.h"
 #include "rig/udpreceiver.h"
 
 namespace rig {

@@ -43,10 +43,7 @@ public:
     int readyFrames = 0; // frames written during start-up
     QStringList linesAfterReady() { return driver.lines().mid(readyLines); }
     QStringList framesAfterReady() { return shield.framesFrom(readyFrames); }
-    int countLog(const QString& source, const QByteArray& message)
-    {
-        return log.messages(source).count(message);
-    }
+    int countLog(const QString& source, const QByteArray& message) { return log.messages(source).count(message); }
 
     // Sends a dial from the shield and waits for the driver's status line.
     bool dial(uint8_t suffix, const QString& expectLine, uint8_t prefix = 0);

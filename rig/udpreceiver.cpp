@@ -38,14 +38,6 @@ UdpReceiver::~UdpReceiver()
         ::close(fd);
 }
 
-quint32 UdpReceiver::Datagram::head() const
-{
-    quint32 h = 0;
-    if (bytes.size() >= 4)
-        std::memcpy(&h, bytes.constData(), sizeof h);
-    return h;
-}
-
 void UdpReceiver::pump()
 {
     if (fd < 0)

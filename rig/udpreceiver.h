@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QtEndian>
 #include <functional>
 
 namespace rig {
@@ -35,7 +36,8 @@ public:
         qint64 kernelNs; // when it reached the socket; readNs when no stamp came
         qint64 kernelMonoNs; // the same on CLOCK_MONOTONIC
         bool stamped;
-        quint32 head() const; // the first four bytes (0 when shorter)
+        // The first four bytes (0 when shorter).
+        quint32 head() const { return bytes.size() >= 4 ? qFromUnaligned<quint32>(bytes.constData()) : 0; }
     };
     // Kept while keep holds; handed to onDatagram either way; all counted.
     // Neither kept nor handed on, a datagram is only counted: no copy made.
