@@ -1,6 +1,5 @@
 #include "driverclock.h"
 
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -50,11 +49,6 @@ qint64 parseClock(const QByteArray& clock)
         return -1;
     return ((h * 60 + m) * 60 + s) * 1000LL + ms;
 }
-}
-
-qint64 DriverClock::toMs(double seconds)
-{
-    return std::llround(seconds * 1000.0);
 }
 
 qint64 DriverClock::stamped(const QByteArray& clock, qint64 receivedMs)

@@ -17,12 +17,13 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <cmath>
 
 class DriverClock
 {
 public:
     // seconds: since the epoch. To the nearest millisecond, never cut.
-    static qint64 toMs(double seconds);
+    static qint64 toMs(double seconds) { return std::llround(seconds * 1000.0); }
 
     // A line the driver stamped `clock`, received at receivedMs: learns the
     // offset and gives the stamp's moment in ms since the epoch (its date

@@ -105,11 +105,6 @@ QString LogDecoder::refusal(const QList<QByteArray>& only)
     return QString();
 }
 
-LogDecoder::LogDecoder(const Options& options)
-    : opts(options)
-{
-}
-
 QByteArray LogDecoder::paint(const char* code, const QByteArray& text) const
 {
     return opts.colour ? code + text + kReset : text;
@@ -173,11 +168,6 @@ void LogDecoder::decode(const QByteArray& text, double time, Out out)
             order.addInPlace(log.clock, rest);
     }
     print(settled, out);
-}
-
-void LogDecoder::release(double now, Out out)
-{
-    print(DriverClock::toMs(now) - Order::kLateMs, out);
 }
 
 void LogDecoder::finish(Out out)

@@ -67,7 +67,7 @@ public:
         QVector<Entry>* entries;
     };
 
-    explicit LogDecoder(const Options& options);
+    explicit LogDecoder(const Options& options) : opts(options) {}
 
     // text: one line (a datagram, or a line of a file without its saved-time
     // prefix), with or without its line end. time: when it was received, in
@@ -76,7 +76,7 @@ public:
     void decode(const QByteArray& text, double time, Out out);
     // Live: prints what waited longer than any log line can be late, at
     // `now` (seconds since the epoch).
-    void release(double now, Out out);
+    void release(double now, Out out) { print(DriverClock::toMs(now) - Order::kLateMs, out); }
     // At the end of the input: prints everything still waiting.
     void finish(Out out);
 

@@ -37,11 +37,6 @@ double LogInput::now()
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1e6;
 }
 
-LogInput::LogInput(Sink sink)
-    : QObject(nullptr), sink(std::move(sink))
-{
-}
-
 LogInput::~LogInput()
 {
     delete notifier;
@@ -97,11 +92,10 @@ void LogInput::readDatagrams()
         msg.msg_control = control;
         msg.msg_controllen = sizeof(control);
         const ssize_t got = ::recvmsg(fd, &msg, MSG_DONTWAIT);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
             break;
-        }
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
                 uint32_t total = 0;

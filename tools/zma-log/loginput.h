@@ -20,7 +20,7 @@ public:
     // when it has none. text: the line without its line end.
     using Sink = std::function<void(double time, const QByteArray& text)>;
 
-    explicit LogInput(Sink sink);
+    explicit LogInput(Sink sink) : sink(std::move(sink)) {}
     // Seconds since the epoch, to the microsecond: a line's receive time.
     static double now();
     ~LogInput() override;

@@ -53,20 +53,15 @@ void sendToJournal(QVector<LogDecoder::Entry>* entries, Journal* journal)
         for (const QByteArray& f : fields)
             iov.push_back({const_cast<char*>(f.constData()), static_cast<size_t>(f.size())});
         const int rc = missing ? -missing : sd_journal_sendv(iov.data(), static_cast<int>(iov.size()));
-        if (rc >= 0) {
-            ++journal->taken;
-            if (journal->failing)
-                fprintf(stderr, "zma-log: the journal takes lines again\n");
-            journal->failing = false;
-            continue;
-        }
-        ++journal->lost;
-        if (!journal->failing)
+        if (rc >= 0 && journal->failing)
+            fprintf(stderr, "zma-log: the journal takes lines again\n");
+        else if (rc < 0 && !journal->failing)
             fprintf(stderr,
                     "zma-log: the journal does not take the lines (%s%s): is systemd-journald running? "
                     "zma-log goes on trying; the lines it refuses are lost\n",
                     missing ? "no " : "", missing ? kJournalSocket : strerror(-rc));
-        journal->failing = true;
+        ++(rc >= 0 ? journal->taken : journal->lost);
+        journal->failing = rc < 0;
     }
     entries->clear();
 }
