@@ -97,7 +97,24 @@ QProcessEnvironment SessionPlayer::driverEnvironment(const QByteArray& port)
 void SessionPlayer::start()
 {
     guard.start(kGuardMs);
-    sim.onLine = [this](const QByteArray& line) { simLine(line); };
+    sim.onLine = [this](const QByteArray& line) {
+        const QList<QByteArray> words = line.split(' ');
+        if (line.startsWith("serial ")) {
+            port = line.mid(7);
+        } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
+            const double recordedOrigin = words.at(3).toDouble();
+            for (const SavedLine& p : parentLines)
+                lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
+            startDriver(port);
+        } else if (line.startsWith("replay origin ") && words.size() == 3) {
+            // The simulator's clock, not the time this line took to come.
+            originMonotonicMs = words.at(2).toLongLong();
+            giveDue();
+        }
+        const bool progress = line.startsWith("replay origin") || line.startsWith("replay session");
+        if (settings.verbose || (line.startsWith("replay ") && !progress))
+            say(settings.verbose ? "sim: " + line : line);
+    };
     sim.onErrorLine = [](const QByteArray& line) { fprintf(stderr, "%s\n", line.constData()); };
     connect(&sim, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             [this](int code, QProcess::ExitStatus status) {
@@ -113,26 +130,6 @@ void SessionPlayer::start()
               {"--replay", settings.sessionPath, "--speed", QString::number(settings.speed), "--tolerance",
                QString::number(settings.toleranceMs)},
               settings.emulator);
-}
-
-void SessionPlayer::simLine(const QByteArray& line)
-{
-    const QList<QByteArray> words = line.split(' ');
-    if (line.startsWith("serial ")) {
-        port = line.mid(7);
-    } else if (line.startsWith("replay session origin ") && words.size() >= 4) {
-        const double recordedOrigin = words.at(3).toDouble();
-        for (const SavedLine& p : parentLines)
-            lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
-        startDriver(port);
-    } else if (line.startsWith("replay origin ") && words.size() == 3) {
-        // The simulator's clock, not the time this line took to come.
-        originMonotonicMs = words.at(2).toLongLong();
-        giveDue();
-    }
-    const bool progress = line.startsWith("replay origin") || line.startsWith("replay session");
-    if (settings.verbose || (line.startsWith("replay ") && !progress))
-        say(settings.verbose ? "sim: " + line : line);
 }
 
 void SessionPlayer::startDriver(const QByteArray& port)

@@ -48,7 +48,6 @@ public:
     std::function<void(int)> onFinished;
 
 private:
-    void simLine(const QByteArray& line);
     void startDriver(const QByteArray& port);
     void giveDue();
     void end(int code);

@@ -86,35 +86,29 @@ void SessionRecorder::start()
 
     QFile::remove(settings.sessionPath + ".log");
     zmaLog.setStandardOutputFile(QProcess::nullDevice());
-    zmaLog.onErrorLine = [this](const QByteArray& line) { zmaLogLine(line); };
+    zmaLog.onErrorLine = [this](const QByteArray& line) {
+        fprintf(stderr, "%s\n", line.constData());
+        // "zma-log: N lines received, M dropped by the kernel ..."
+        const int dropped = line.indexOf(" dropped by the kernel");
+        if (dropped > 0)
+            kernelDropped = line.left(dropped).mid(line.lastIndexOf(' ', dropped - 1) + 1).toLongLong();
+        if (!listening && line.contains("listening on")) {
+            listening = true;
+            sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            sim.start(settings.simPath, QStringList());
+        }
+    };
+    sim.onLine = [this](const QByteArray& line) {
+        if (line.startsWith("serial ") && !clock.isValid())
+            startDriver(line.mid(7));
+        if (settings.verbose)
+            say("sim: " + line);
+    };
     zmaLog.start(settings.zmaLogPath, {"--raw", "--save", settings.sessionPath + ".log"});
     QTimer::singleShot(kListenerWaitMs, this, [this] {
         if (!listening)
             fail("zma-log did not say it listens");
     });
-}
-
-void SessionRecorder::zmaLogLine(const QByteArray& line)
-{
-    fprintf(stderr, "%s\n", line.constData());
-    // "zma-log: N lines received, M dropped by the kernel ..."
-    const int dropped = line.indexOf(" dropped by the kernel");
-    if (dropped > 0)
-        kernelDropped = line.left(dropped).mid(line.lastIndexOf(' ', dropped - 1) + 1).toLongLong();
-    if (!listening && line.contains("listening on")) {
-        listening = true;
-        sim.onLine = [this](const QByteArray& simLine) { this->simLine(simLine); };
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start(settings.simPath, QStringList());
-    }
-}
-
-void SessionRecorder::simLine(const QByteArray& line)
-{
-    if (line.startsWith("serial ") && !clock.isValid())
-        startDriver(line.mid(7));
-    if (settings.verbose)
-        say("sim: " + line);
 }
 
 void SessionRecorder::startDriver(const QByteArray& port)

@@ -26,13 +26,11 @@ private:
         QByteArray text;
     };
 
-    void simLine(const QByteArray& line);
     void startDriver(const QByteArray& port);
     void runDue();
     bool halt(); // false when already stopping
     void stop();
     void fail(const QByteArray& why);
-    void zmaLogLine(const QByteArray& line);
     bool writeSession(QString* error);
     void note(const QByteArray& prefix, const QByteArray& text);
 
