@@ -1,6 +1,6 @@
 #include "rig/answeringshield.h"
 
-#include "rig/refcrc.h"
+#include "commands/commandtesk.h"
 #include "rig/shieldpty.h"
 
 #include <QMap>
@@ -44,9 +44,9 @@ QByteArray AnsweringShield::build(uint8_t cmd, const QByteArray& data, bool link
 {
     if (!boardStyle)
         return frame(cmd, data, link);
-    // Byte 1 is the receiver, byte 2 the sender: the board writes FF 48 65.
-    const QByteArray f = hex("FF 48 65") + frame(cmd, data + QByteArray(5, '\0'), link).mid(3, 6);
-    return f + char(refCrc8(f, 1, 9));
+    // Byte 1 is the receiver, byte 2 the sender: the board writes FF 48 65,
+    // and pads short data with 00.
+    return CommandTESK(link ? MODE_LINK : MODE_CMD, 0x65, 0x48, cmd, data + QByteArray(5, '\0')).toArray();
 }
 
 } // namespace rig
