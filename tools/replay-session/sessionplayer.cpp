@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -71,13 +72,12 @@ bool SessionPlayer::load(QString* error)
 
 bool SessionPlayer::leaveOut(const QByteArray& text)
 {
-    for (int i = 0; i < parentLines.size(); ++i) {
-        if (parentLines.at(i).parentLine() == text) {
-            parentLines.removeAt(i);
-            return true;
-        }
-    }
-    return false;
+    const auto it = std::find_if(parentLines.begin(), parentLines.end(),
+                                 [&text](const SavedLine& line) { return line.parentLine() == text; });
+    if (it == parentLines.end())
+        return false;
+    parentLines.erase(it);
+    return true;
 }
 
 QProcessEnvironment SessionPlayer::driverEnvironment(const QByteArray& port)
@@ -105,7 +105,7 @@ void SessionPlayer::start()
             const double recordedOrigin = words.at(3).toDouble();
             for (const SavedLine& p : parentLines)
                 lineAtMs.append(qRound64((p.time - recordedOrigin) * 1000.0));
-            startDriver(port);
+            startDriver();
         } else if (line.startsWith("replay origin ") && words.size() == 3) {
             // The simulator's clock, not the time this line took to come.
             originMonotonicMs = words.at(2).toLongLong();
@@ -132,7 +132,7 @@ void SessionPlayer::start()
               settings.emulator);
 }
 
-void SessionPlayer::startDriver(const QByteArray& port)
+void SessionPlayer::startDriver()
 {
     driver.setProcessEnvironment(driverEnvironment(port));
     // Read even when not shown, so a full pipe never holds the driver up.

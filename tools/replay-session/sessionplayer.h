@@ -48,7 +48,7 @@ public:
     std::function<void(int)> onFinished;
 
 private:
-    void startDriver(const QByteArray& port);
+    void startDriver();
     void giveDue();
     void end(int code);
 
@@ -57,7 +57,7 @@ private:
     QList<SavedLine> parentLines; // as saved: seconds since the epoch, "> LINE"
     rig::ChildProcess sim;
     rig::ChildProcess driver;
-    QByteArray port;
+    QByteArray port; // the simulator's, for the driver
     qint64 originMonotonicMs = -1;
     QList<qint64> lineAtMs; // each parent line's time from the recorded origin
     QTimer lineTimer;

@@ -126,8 +126,8 @@ bool AudioPeer::start(QString* error)
         record(idle ? QByteArray(block.size(), '\0') : block);
         silenced += idle;
         ++recorded;
-        if (opts.verbose && ++blocks % 1000 == 0)
-            postLine("spi blocks " + QByteArray::number(blocks));
+        if (opts.verbose && recorded % 1000 == 0)
+            postLine("spi blocks " + QByteArray::number(recorded));
     };
     hooks.connection = [](bool up) { postLine(up ? "spi connected" : "spi disconnected"); };
     peer = std::make_unique<rig::SpiPeer>(opts.spi, rig::SpiPeer::Answering, std::move(hooks));

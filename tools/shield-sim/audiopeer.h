@@ -49,7 +49,6 @@ private:
     int recordFd = -1;
     quint64 recordedBytes = 0;
     bool recordErrorTold = false;
-    quint64 blocks = 0;
     quint64 recorded = 0;
     quint64 silenced = 0;
     std::unique_ptr<rig::SpiPeer> peer;

@@ -9,7 +9,6 @@
 // see audiopeer.h.
 
 #include "audiopeer.h"
-#include "controlcommands.h"
 #include "options.h"
 #include "replay.h"
 #include "shield.h"
@@ -19,14 +18,18 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QStringList>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +59,108 @@ void catchSignal(int sig, bool keepIgnored)
     ::sigaction(sig, &sa, nullptr);
 }
 
+// The command language of standard input, one command a line (the list is
+// in --help; a driver run with -ic 121 reads the digits of ring-gate's P
+// then of S). Empty lines and lines starting with '#' are ignored; anything
+// else gets an error line on standard error. audio for "stats"; none counts
+// zero blocks.
+void runCommand(const QString& rawLine, Shield& shield, AudioPeer* audio)
+{
+    auto usage = [](const char* form) { printError(QStringLiteral("usage: %1").arg(QLatin1String(form))); };
+    // A ring needs an idle line; says so if not.
+    auto busy = [&shield](const QString& word) {
+        if (!shield.isIdle())
+            printError(QStringLiteral("%1: line busy (%2)").arg(word, QString::fromLatin1(shield.stateLine())));
+        return !shield.isIdle();
+    };
+    const QString line = rawLine.trimmed();
+    if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+        return;
+    const QStringList t = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString& word = t.at(0);
+    const int args = t.size() - 1;
+    qint64 a = 0;
+    qint64 b = 0;
+    if (word == QLatin1String("ring")) {
+        if (args != 1 || !parseNumber(t.at(1), 0, 255, &a))
+            usage("ring N (N 0..255)");
+        else if (!busy(word))
+            shield.ring(static_cast<uint8_t>(a));
+    } else if (word == QLatin1String("ring-gate")) {
+        if (args != 2 || !parseNumber(t.at(1), 0, 255, &a) || !parseNumber(t.at(2), 0, 255, &b))
+            usage("ring-gate PREFIX SUFFIX (each 0..255)");
+        else if (!busy(word))
+            shield.ringGate(static_cast<uint8_t>(a), static_cast<uint8_t>(b));
+    } else if (word == QLatin1String("raw")) {
+        const QString hex = t.mid(1).join(QString());
+        static const QRegularExpression hexDigits(QStringLiteral("^([0-9A-Fa-f]{2})+$"));
+        if (!hexDigits.match(hex).hasMatch())
+            usage("raw HEX (whole bytes, spaces allowed)");
+        else
+            shield.sendRaw(QByteArray::fromHex(hex.toLatin1()));
+    } else if (word == QLatin1String("silent")) {
+        if (args != 1 || (t.at(1) != QLatin1String("on") && t.at(1) != QLatin1String("off")))
+            usage("silent on|off");
+        else
+            shield.setSilent(t.at(1) == QLatin1String("on"));
+    } else if (args == 0 && word == QLatin1String("hangup")) {
+        shield.hangup();
+    } else if (args == 0 && word == QLatin1String("state")) {
+        say(shield.stateLine());
+    } else if (args == 0 && word == QLatin1String("stats")) {
+        say("spi blocks " + QByteArray::number(audio ? audio->blockCount() : 0));
+    } else if (args == 0 && word == QLatin1String("quit")) {
+        QCoreApplication::quit();
+    } else {
+        printError(QStringLiteral("unknown command: %1 (see --help)").arg(line));
+    }
+}
+
+// Reads standard input into lines for `run`. At the end of the input the
+// application quits, unless stay: then a FIFO waits for its next writer,
+// anything else is left be.
+void readCommands(const std::function<void(const QString&)>& run, bool stay)
+{
+    auto* note = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, QCoreApplication::instance());
+    auto pending = std::make_shared<QByteArray>();
+    QObject::connect(note, &QSocketNotifier::activated, note, [=] {
+        char buf[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof(buf));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n > 0)
+            pending->append(buf, static_cast<int>(n));
+        else if (!pending->isEmpty())
+            pending->append('\n'); // the end closes a last line without one
+        int nl;
+        while ((nl = pending->indexOf('\n')) >= 0) {
+            const QByteArray bytes = pending->left(nl);
+            pending->remove(0, nl + 1);
+            run(QString::fromUtf8(bytes));
+        }
+        if (n > 0)
+            return;
+        if (!stay) {
+            QCoreApplication::quit();
+            return;
+        }
+        note->deleteLater();
+        note->setEnabled(false);
+        // A FIFO opened anew waits for its next writer, so "echo cmd > fifo"
+        // keeps working after the first writer has gone.
+        struct stat st {};
+        if (::fstat(STDIN_FILENO, &st) == 0 && S_ISFIFO(st.st_mode)) {
+            const int fd = ::open("/proc/self/fd/0", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                ::dup2(fd, STDIN_FILENO);
+                ::close(fd);
+                readCommands(run, stay);
+            }
+        }
+    });
+}
+
 // The shield's side comes from the recording: no answers, no commands.
 int runReplay(const Options& opts, rig::ShieldPty& serial)
 {
@@ -65,26 +170,11 @@ int runReplay(const Options& opts, rig::ShieldPty& serial)
         printError(error);
         return 2;
     }
-    int code = 1;
-    replay.onFinished = [&code](const Replay::Summary& s) {
-        say("replay frames " + QByteArray::number(s.expected) + " matched " + QByteArray::number(s.matched)
-            + " missing " + QByteArray::number(s.missing) + " extra " + QByteArray::number(s.extra) + " mistimed "
-            + QByteArray::number(s.mistimed) + " junk " + QByteArray::number(s.junkBytes));
-        if (!s.firstDifference.isEmpty())
-            say("replay first difference: " + s.firstDifference);
-        say(QByteArray(s.passed() ? "replay passed" : "replay FAILED"));
-        code = s.passed() ? 0 : 1;
-        QCoreApplication::quit();
-    };
-    // A runner giving the parent's lines counts their times from these two.
-    replay.onOrigin = [&replay] { say("replay origin " + QByteArray::number(replay.originMonotonicMs())); };
     say("serial " + QFile::encodeName(serial.portPath()));
-    say("replay session origin " + QByteArray::number(replay.recordedOrigin(), 'f', 6) + " frames "
-        + QByteArray::number(replay.expectedFrames()) + " chunks " + QByteArray::number(replay.chunksToSend()));
     serial.watch();
     replay.start();
     // A signal ends it without a verdict.
-    return QCoreApplication::exec() == 0 ? code : 1;
+    return QCoreApplication::exec() == 0 && replay.passed() ? 0 : 1;
 }
 
 } // namespace
@@ -139,15 +229,13 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    ControlCommands commands(shield, audio.get(), opts.stay);
-
     say("serial " + QFile::encodeName(serial.portPath()));
     if (audio)
         say("spi " + QFile::encodeName(opts.spi));
 
     serial.watch();
     shield.start();
-    commands.start();
+    readCommands([&shield, &audio](const QString& line) { runCommand(line, shield, audio.get()); }, opts.stay);
 
     const int code = app.exec();
 

@@ -7,6 +7,7 @@
 #include "log/logline.h"
 #include "rig/shieldpty.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHash>
 
@@ -112,11 +113,13 @@ bool Replay::load(const QString& path, QString* error)
 
 void Replay::start()
 {
+    // origin: the receive time of the first recorded frame, seconds since the epoch.
+    say("replay session origin " + QByteArray::number(origin, 'f', 6) + " frames "
+        + QByteArray::number(expected.size()) + " chunks " + QByteArray::number(reads.size()));
     line->onRead = [this](const QByteArray& bytes) { driverBytes(bytes); };
     QTimer::singleShot(kFirstFrameWaitMs, this, [this] {
         if (running || done)
             return;
-        summary.expected = expected.size();
         summary.missing = expected.size();
         differ("the driver wrote no frame within " + QByteArray::number(kFirstFrameWaitMs / 1000) + " s");
         finish();
@@ -131,9 +134,9 @@ void Replay::driverBytes(const QByteArray& bytes)
         if (!running) {
             running = true;
             clock.start();
-            summary.expected = expected.size();
-            if (onOrigin)
-                onOrigin();
+                // A runner giving the parent's lines counts their times from
+            // this, the monotonic clock in ms.
+            say("replay origin " + QByteArray::number(clock.msecsSinceReference()));
         }
         const qint64 at = now();
         say("rx " + hexBytes(frame));
@@ -267,6 +270,12 @@ void Replay::finish()
         return;
     done = true;
     timer.stop();
-    if (onFinished)
-        onFinished(summary);
+    const Summary& s = summary;
+    say("replay frames " + QByteArray::number(expected.size()) + " matched " + QByteArray::number(s.matched) + " missing "
+        + QByteArray::number(s.missing) + " extra " + QByteArray::number(s.extra) + " mistimed "
+        + QByteArray::number(s.mistimed) + " junk " + QByteArray::number(s.junkBytes));
+    if (!s.firstDifference.isEmpty())
+        say("replay first difference: " + s.firstDifference);
+    say(QByteArray(s.passed() ? "replay passed" : "replay FAILED"));
+    QCoreApplication::quit();
 }

@@ -35,11 +35,9 @@ public:
     void ring(uint8_t apartment) { startRing(apartment, 0, apartment); }
     // Dial in gate mode: data S 00 P 00 for prefix P, suffix S.
     void ringGate(uint8_t p, uint8_t s) { startRing(s, p, DialPlan::combinePrefixSuffix(p, s)); }
-    // CMD_DROP to the driver; the call ends.
     void hangup();
     // Bytes as given, after whatever is queued, on a "tx HEX raw" line.
     void sendRaw(const QByteArray& bytes) { send(bytes, "raw", 0); }
-    // Silent: no answers; frames are still shown and rings still dial.
     void setSilent(bool on) { answering.silent = on; }
 
 private:

@@ -59,14 +59,10 @@ public:
     }
     void fill(int ticket, const QByteArray& clock, const Text& text)
     {
-        for (Line& line : waiting) {
-            if (line.kind == Line::Placeholder && line.ticket == ticket) {
-                line.kind = Line::InPlace;
-                line.clock = clock;
-                line.text = text;
-                return;
-            }
-        }
+        const auto it = std::find_if(waiting.begin(), waiting.end(),
+                                     [ticket](const Line& l) { return l.kind == Line::Placeholder && l.ticket == ticket; });
+        if (it != waiting.end())
+            *it = {Line::InPlace, it->at, clock, text, ticket, it->timed};
     }
 
     // Takes the lines that can be shown, in order. A received line is taken

@@ -4,6 +4,8 @@
 #include "log/logline.h"
 #include "zma/dialplan.h"
 
+#include <algorithm>
+#include <cctype>
 #include <limits>
 #include <syslog.h>
 
@@ -86,11 +88,6 @@ int priority(const LogDecoder::Shown& shown)
     if (shown.category.startsWith("Uart "))
         return LOG_DEBUG;
     return LOG_INFO;
-}
-
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 }
 
@@ -200,9 +197,8 @@ void LogDecoder::print(qint64 settledBefore, Out out)
         // A pieced line whose last piece never came holds up the lines after
         // it: shown as far as it came.
         const int ticket = order.overdueTicket(settledBefore);
-        auto it = pending.begin();
-        while (it != pending.end() && it->ticket != ticket)
-            ++it;
+        const auto it =
+            std::find_if(pending.begin(), pending.end(), [ticket](const Pending& p) { return p.ticket == ticket; });
         if (ticket < 0 || it == pending.end())
             return;
         complete(it);
@@ -258,7 +254,7 @@ void LogDecoder::decodeUart(const QByteArray& message, bool read, QByteArray* ou
     pieces.clear();
     QByteArray bytes;
     for (const QByteArray& token : message.split(' ')) {
-        if (token.size() == 2 && isHexDigit(token.at(0)) && isHexDigit(token.at(1))) {
+        if (token.size() == 2 && isxdigit(uchar(token.at(0))) && isxdigit(uchar(token.at(1)))) {
             bytes += QByteArray::fromHex(token);
         } else if (!token.isEmpty()) {
             splitter.push(bytes, &pieces);

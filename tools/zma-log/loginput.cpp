@@ -40,7 +40,7 @@ double LogInput::now()
 LogInput::~LogInput()
 {
     delete notifier;
-    if (ownsFd && fd >= 0)
+    if (fd > STDIN_FILENO) // stdin is not ours to close
         ::close(fd);
 }
 
@@ -51,7 +51,6 @@ bool LogInput::listenUdp(quint16 port, QString* error)
         *error = QStringLiteral("socket: %1").arg(errnoText());
         return false;
     }
-    ownsFd = true;
     // Set before bind, so no datagram meets the default-sized buffer.
     int size = kReceiveBuffer;
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) != 0)
@@ -119,8 +118,7 @@ bool LogInput::openStream(const QString& path, QString* error)
             *error = QStringLiteral("cannot open %1: %2").arg(path, errnoText());
             return false;
         }
-        ownsFd = true;
-    }
+        }
     struct stat st = {};
     regularFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     buffer.resize(kStreamChunk);

@@ -50,7 +50,6 @@ private:
 
     Sink sink;
     int fd = -1;
-    bool ownsFd = false;
     bool regularFile = false;
     QSocketNotifier* notifier = nullptr;
     static constexpr int kMaxLineBytes = 1 << 20;
