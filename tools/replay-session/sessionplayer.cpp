@@ -14,8 +14,7 @@ namespace {
 constexpr int kGuardMs = 120000;
 }
 
-SessionPlayer::SessionPlayer(const Settings& settings, QObject* parent)
-    : QObject(parent), settings(settings)
+SessionPlayer::SessionPlayer(const Settings& settings) : settings(settings)
 {
     lineTimer.setSingleShot(true);
     lineTimer.setTimerType(Qt::PreciseTimer);

@@ -32,7 +32,7 @@ public:
         bool verbose = false;
     };
 
-    explicit SessionPlayer(const Settings& settings, QObject* parent = nullptr);
+    explicit SessionPlayer(const Settings& settings);
     // Refuses what is no session: a plain log, or a log saved live with
     // nothing of the parent's beside it.
     bool load(QString* error);

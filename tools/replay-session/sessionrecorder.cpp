@@ -17,8 +17,7 @@ constexpr int kLogTailMs = 300;
 constexpr int kGuardSlackMs = 30000;
 }
 
-SessionRecorder::SessionRecorder(const Settings& settings, QObject* parent)
-    : QObject(parent), settings(settings)
+SessionRecorder::SessionRecorder(const Settings& settings) : settings(settings)
 {
     stepTimer.setSingleShot(true);
     stepTimer.setTimerType(Qt::PreciseTimer);

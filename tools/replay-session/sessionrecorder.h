@@ -13,7 +13,7 @@ class SessionRecorder : public QObject
 {
 public:
     using Settings = SessionPlayer::Settings;
-    explicit SessionRecorder(const Settings& settings, QObject* parent = nullptr);
+    explicit SessionRecorder(const Settings& settings);
     bool load(QString* error);
     void start();
 

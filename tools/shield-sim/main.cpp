@@ -116,9 +116,8 @@ void runCommand(const QString& rawLine, Shield& shield, AudioPeer* audio)
     }
 }
 
-// Reads standard input into lines for `run`. At the end of the input the
-// application quits, unless stay: then a FIFO waits for its next writer,
-// anything else is left be.
+// Standard input's lines to `run`. At its end, with stay, a FIFO waits for its
+// next writer; anything else is left be.
 void readCommands(const std::function<void(const QString&)>& run, bool stay)
 {
     auto* note = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, QCoreApplication::instance());

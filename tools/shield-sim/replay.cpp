@@ -23,10 +23,7 @@ QByteArray describe(const QByteArray& frame)
     return hexBytes(frame) + " (" + codeName(b3 == LINK_MARKER ? static_cast<uint8_t>(frame.at(4)) : b3) + ")";
 }
 
-QByteArray ms(qint64 at)
-{
-    return "+" + QByteArray::number(at) + " ms";
-}
+QByteArray ms(qint64 at) { return "+" + QByteArray::number(at) + " ms"; }
 }
 
 Replay::Replay(rig::ShieldPty* line, const Options& opts) : line(line), opts(opts)

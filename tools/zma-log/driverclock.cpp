@@ -7,11 +7,8 @@ namespace {
 constexpr qint64 kDayMs = 24 * 3600 * 1000;
 constexpr qint64 kQuarterHourMs = 15 * 60 * 1000;
 
-qint64 mod(qint64 a, qint64 m)
-{
-    const qint64 r = a % m;
-    return r < 0 ? r + m : r;
-}
+// a mod m in [0, m), for a of either sign.
+qint64 mod(qint64 a, qint64 m) { return (a % m + m) % m; }
 
 int digits(const QByteArray& s, int at, int n, bool* ok)
 {

@@ -63,10 +63,7 @@ QByteArray gloss(const QByteArray& text)
     return out;
 }
 
-QByteArray hexByte(uint8_t b)
-{
-    return QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
-}
+QByteArray hexByte(uint8_t b) { return QByteArray::number(b, 16).rightJustified(2, '0').toUpper(); }
 
 bool startsWithWord(const QByteArray& text, const char* word)
 {

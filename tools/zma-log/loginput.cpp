@@ -25,10 +25,7 @@ constexpr int kReceiveBuffer = 16 * 1024 * 1024;
 constexpr int kMaxDatagramsPerWake = 4096;
 constexpr int kStreamChunk = 256 * 1024;
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(strerror(errno));
-}
+QString errnoText() { return QString::fromLocal8Bit(strerror(errno)); }
 }
 
 double LogInput::now()
@@ -136,12 +133,8 @@ bool LogInput::openStream(const QString& path, QString* error)
 void LogInput::readStream()
 {
     const ssize_t got = ::read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-        if (regularFile)
-            QTimer::singleShot(0, this, &LogInput::readStream);
-        return;
-    }
-    if (got <= 0) {
+    const bool again = got < 0 && (errno == EINTR || errno == EAGAIN);
+    if (got <= 0 && !again) {
         if (notifier)
             notifier->setEnabled(false);
         if (!partial.isEmpty())
@@ -150,8 +143,10 @@ void LogInput::readStream()
         emit finished();
         return;
     }
-    streamBytes(buffer.constData(), got);
-    emit batchDone();
+    if (got > 0) {
+        streamBytes(buffer.constData(), got);
+        emit batchDone();
+    }
     if (regularFile)
         QTimer::singleShot(0, this, &LogInput::readStream);
 }
