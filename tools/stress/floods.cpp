@@ -61,8 +61,7 @@ bool lineFlood(double seconds)
         queue << drop;
     s.rig.shield.sendAll(queue.join() + dialFrame(13), pump);
     const qint64 dial13Sent = line.elapsed();
-    waitUntil([&] { return s.said("dial 13\n"); }, 30000, pump);
-    const qint64 dial13Seen = s.said("dial 13\n") ? line.elapsed() : -1;
+    const qint64 dial13Seen = waitUntil([&] { return s.said("dial 13\n"); }, 30000, pump) ? line.elapsed() : -1;
 
     say("  flood: %lld frames in %.1f s = %.0f frames/s (%lld slots skipped, %lld short writes)\n",
         frames, floodMs / 1000.0, frames * 1000.0 / double(floodMs), skipped, shortWrites);

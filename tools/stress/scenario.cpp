@@ -24,23 +24,6 @@ bool Scenario::start(const char* hint, const std::function<bool()>& startDriver)
     return true;
 }
 
-void Scenario::pumpOnce()
-{
-    rig.shield.pump();
-    rig.shield.frames.clear();
-    audio.pump();
-    if (rssNextNs >= 0 && monotonicNs() >= rssNextNs) {
-        rssSample();
-        rssNextNs += 100 * kMs;
-    }
-}
-
-void Scenario::rssBegin()
-{
-    rssStart = rssPeak = rssLast = rig.driver.rssKb();
-    rssNextNs = monotonicNs() + 100 * kMs;
-}
-
 qint64 Scenario::rssSample()
 {
     const qint64 kb = rig.driver.rssKb();
@@ -53,11 +36,4 @@ void Scenario::endDriver(const std::function<void()>& pumpWhileWaiting)
 {
     rig.driver.closeStdin();
     say("  driver %s\n", qPrintable(rig.driver.endOfInput(rig.driver.waitExit(5000, pumpWhileWaiting))));
-}
-
-bool Scenario::end(bool ok)
-{
-    ok = ok && bounds.allPassed();
-    say("%s: %s\n\n", name, ok ? "PASS" : "FAIL");
-    return ok;
 }

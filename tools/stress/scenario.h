@@ -36,20 +36,28 @@ public:
         return rig::waitUntil([&] { return said("#Intercom 102 supported indexes"); }, timeoutMs, pump);
     }
     // Reads the shield (its frames dropped), the audio, the RSS; for the waits too.
-    const std::function<void()> pump = [this] { pumpOnce(); };
+    const std::function<void()> pump = [this] {
+        rig.shield.pump();
+        rig.shield.frames.clear();
+        audio.pump();
+        if (rssNextNs >= 0 && rig::monotonicNs() >= rssNextNs) {
+            rssSample();
+            rssNextNs += 100 * rig::kMs;
+        }
+    };
 
     // VmRSS, sampled every 100 ms by pump() so that a short peak is not missed.
-    void rssBegin();
+    void rssBegin() { rssStart = rssPeak = rssLast = rig.driver.rssKb(); rssNextNs = rig::monotonicNs() + 100 * rig::kMs; }
     qint64 rssSample(); // returns rssLast
     void rssPrint() const { say("  RSS: %lld KiB at start, peak %lld KiB, last %lld KiB\n", rssStart, rssPeak, rssLast); }
     qint64 rssStart = -1, rssPeak = -1, rssLast = -1;
 
     void endDriver(const std::function<void()>& pumpWhileWaiting); // by end of input, the normal way
-    bool end(bool ok = true); // "name: PASS" when ok and every bound held, else FAIL
+    // "name: PASS" when ok and every bound held, else FAIL.
+    bool end(bool ok = true) { ok = ok && bounds.allPassed(); say("%s: %s\n\n", name, ok ? "PASS" : "FAIL"); return ok; }
     bool finish(const std::function<void()>& pumpWhileWaiting) { endDriver(pumpWhileWaiting); return end(); }
 
 private:
-    void pumpOnce();
     const char* name;
     int stdoutFrom = 0;
     qint64 rssNextNs = -1;

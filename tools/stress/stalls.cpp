@@ -34,7 +34,6 @@ bool stdoutStall(double seconds)
     QVector<int> logsPerSecond(int(seconds) + 1, 0);
     int dropFrame = -1;
     const QList<ShieldPty::Frame>& frames = rig.shield.frames;
-    auto pumpShield = [&] { rig.shield.pump(); };
     auto pump = [&] { rig.shield.pump(); s.audio.pump(); };
     // Log lines from the start-up must not count as lines of the stall.
     rig.log.pump();
@@ -45,11 +44,11 @@ bool stdoutStall(double seconds)
         if (k % 2 == 0) {
             const int n = 20 + (k / 2) % 200;
             dials << Dial{rig.shield.clock.elapsed(), int(frames.size()), dropFrame};
-            rig.shield.sendAll(dialFrame(uint8_t(n)), pumpShield);
+            rig.shield.sendAll(dialFrame(uint8_t(n)), [&] { rig.shield.pump(); });
             expected << (newest = "dial " + QByteArray::number(n));
         } else {
             dropFrame = frames.size();
-            rig.shield.sendAll(frame(DROP, QByteArray(), true), pumpShield);
+            rig.shield.sendAll(frame(DROP, QByteArray(), true), [&] { rig.shield.pump(); });
             expected << "drop";
         }
         const qint64 next = t0 + 250 * (k + 1);
