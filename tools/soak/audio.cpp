@@ -1,4 +1,5 @@
 #include "audio.h"
+#include "world.h"
 
 #include "rig/machinesample.h"
 #include "rig/procsample.h"
@@ -29,36 +30,33 @@ QByteArray parentBlock(quint32 n)
 
 } // namespace
 
-Audio::Audio(RunContext& run)
-    : w(run)
+Audio::Audio(World& world)
+    : w(world)
 {
     in.keep = false;
-    in.onDatagram = [this](const UdpReceiver::Datagram& d) { datagram(d); };
-}
-
-void Audio::datagram(const UdpReceiver::Datagram& d)
-{
-    if (!counting)
-        return;
-    if (arrivals.empty())
-        firstAtMs = w.now();
-    arrivals.push_back(d.kernelNs);
-    const quint32 n = d.head();
-    const bool isIdle = SpiPeer::isIdle(d.bytes);
-    if (isIdle || d.bytes != SpiPeer::answerFor(n)) { // bad: the wrong size too
-        ++(isIdle ? idle : bad);
-        return;
-    }
-    ++answers;
-    // Answers of one peer go out in order; a skipped one came too late for
-    // its exchange and the board library sent idle words.
-    PeerLife& life = lives.back();
-    if (qint64(n) < life.next) {
-        ++misordered;
-        return;
-    }
-    life.late += n - life.next;
-    life.next = qint64(n) + 1;
+    in.onDatagram = [this](const UdpReceiver::Datagram& d) {
+        if (!counting)
+            return;
+        if (arrivals.empty())
+            firstAtMs = w.now();
+        arrivals.push_back(d.kernelNs);
+        const quint32 n = d.head();
+        const bool isIdle = SpiPeer::isIdle(d.bytes);
+        if (isIdle || d.bytes != SpiPeer::answerFor(n)) { // bad: the wrong size too
+            ++(isIdle ? idle : bad);
+            return;
+        }
+        ++answers;
+        // Answers of one peer go out in order; a skipped one came too late for
+        // its exchange and the board library sent idle words.
+        PeerLife& life = lives.back();
+        if (qint64(n) < life.next) {
+            ++misordered;
+            return;
+        }
+        life.late += n - life.next;
+        life.next = qint64(n) + 1;
+    };
 }
 
 Audio::Sched Audio::schedNow()

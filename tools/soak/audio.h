@@ -7,8 +7,6 @@
 // kernel's stamps, with where ticks were lost set beside the audio thread's
 // wait for a CPU then (the driver's timer does not catch up a missed tick).
 
-#include "runcontext.h"
-
 #include "rig/spipeer.h"
 #include "rig/udpreceiver.h"
 #include "rig/udpsender.h"
@@ -16,10 +14,12 @@
 
 #include <vector>
 
+class World;
+
 class Audio
 {
 public:
-    explicit Audio(RunContext& run);
+    explicit Audio(World& world);
     bool isReady() const { return in.isBound() && out.isOpen(); }
 
     void pump() { in.pump(); }
@@ -41,13 +41,12 @@ public:
 private:
     struct PeerLife { qint64 next = 0, late = 0, answered = -1; };
     struct Sched { qint64 atMs, spiWaitNs, pressureUs; };
-    void datagram(const rig::UdpReceiver::Datagram& d);
     void send(int blocks);
     Sched schedNow();
     qint64 atMs(size_t i) const { return firstAtMs + (arrivals[i] - arrivals[0]) / 1000000; } // on our clock
     void printLosses();
 
-    RunContext& w;
+    World& w;
     // to the parent
     rig::UdpReceiver in{20002, 16 << 20};
     bool counting = false;

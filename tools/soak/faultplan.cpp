@@ -29,7 +29,14 @@ void FaultPlan::pick()
         if (warmAt < 0)
             warmOrder.push_back(f); // busy: later
     } else if (f == SpiKill) {
-        killSpi();
+        ++thrown[SpiKill];
+        w.audio.checkLine(w.peer->exchanges());
+        countAtKill = w.peer->count();
+        w.peer.reset();
+        const int ms = w.uni(300, 4000);
+        spiBackAt = w.now() + ms;
+        spiGoneMs += ms;
+        w.note(QStringLiteral("SPI peer killed for %1 ms").arg(ms));
     } else if (udp) {
         ++thrown[f];
         const int ms = f == UdpFlood ? w.uni(1000, 6000) : w.uni(1000, 8000);
@@ -164,18 +171,6 @@ void FaultPlan::reloadDialplan()
     w.parent(text + "-1");
     if (w.barrier("the dial plan taken"))
         w.blocked = black;
-}
-
-void FaultPlan::killSpi()
-{
-    ++thrown[SpiKill];
-    w.audio.checkLine(w.peer->exchanges());
-    countAtKill = w.peer->count();
-    w.peer.reset();
-    const int ms = w.uni(300, 4000);
-    spiBackAt = w.now() + ms;
-    spiGoneMs += ms;
-    w.note(QStringLiteral("SPI peer killed for %1 ms").arg(ms));
 }
 
 void FaultPlan::restartSpi()

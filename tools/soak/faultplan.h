@@ -35,7 +35,6 @@ private:
     void junk();
     void pauseStdout();
     void reloadDialplan();
-    void killSpi();
     void restartSpi();
 
     World& w;

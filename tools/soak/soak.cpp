@@ -31,9 +31,32 @@ QString firstDifference(const QList<QByteArray>& want, const QList<QByteArray>& 
 Soak::Soak(double minutes, quint32 seed, bool verbose)
     : runMs(qint64(minutes * 60000)), seed(seed), w(seed, verbose)
 {
+    // The faults; the driver's RSS and CPU, the progress line.
     w.onPump = [this] {
         faults.pump();
-        sample();
+        const qint64 t = w.now();
+        if (t >= nextRssAt) {
+            nextRssAt = t + 100;
+            rssMax = std::max(rssMax, w.rig.driver.rssKb());
+        }
+        if (t >= nextCpuAt) {
+            nextCpuAt = t + 1000;
+            const double cpu = w.rig.driver.cpuSeconds();
+            if (cpu >= 0) {
+                cpuSamples.append({t, cpu});
+                while (cpuSamples.size() > 1 && t - cpuSamples.first().first > 5000)
+                    cpuSamples.removeFirst();
+                const auto& a = cpuSamples.first();
+                if (t - a.first >= 4500)
+                    busiest5s = std::max(busiest5s, (cpu - a.second) / ((t - a.first) / 1000.0));
+            }
+        }
+        if (t >= nextProgressAt) {
+            nextProgressAt += 60000;
+            const int thrown = std::accumulate(std::begin(faults.thrown), std::end(faults.thrown), 0);
+            say("  [%3lld min] rings %d, faults %d, audio datagrams %lld, RSS %lld KiB, CPU %.1f s\n", t / 60000,
+                w.rings, thrown, w.audio.total(), w.rig.driver.rssKb(), w.rig.driver.cpuSeconds() - cpuBoot);
+        }
     };
     w.betweenSteps = [this] { faults.betweenSteps(); };
 }
@@ -58,33 +81,6 @@ int Soak::run()
     windDown();
     finalChecks();
     return report();
-}
-
-void Soak::sample()
-{
-    const qint64 t = w.now();
-    if (t >= nextRssAt) {
-        nextRssAt = t + 100;
-        rssMax = std::max(rssMax, w.rig.driver.rssKb());
-    }
-    if (t >= nextCpuAt) {
-        nextCpuAt = t + 1000;
-        const double cpu = w.rig.driver.cpuSeconds();
-        if (cpu >= 0) {
-            cpuSamples.append({t, cpu});
-            while (cpuSamples.size() > 1 && t - cpuSamples.first().first > 5000)
-                cpuSamples.removeFirst();
-            const auto& a = cpuSamples.first();
-            if (t - a.first >= 4500)
-                busiest5s = std::max(busiest5s, (cpu - a.second) / ((t - a.first) / 1000.0));
-        }
-    }
-    if (t >= nextProgressAt) {
-        nextProgressAt += 60000;
-        const int thrown = std::accumulate(std::begin(faults.thrown), std::end(faults.thrown), 0);
-        say("  [%3lld min] rings %d, faults %d, audio datagrams %lld, RSS %lld KiB, CPU %.1f s\n", t / 60000, w.rings,
-            thrown, w.audio.total(), w.rig.driver.rssKb(), w.rig.driver.cpuSeconds() - cpuBoot);
-    }
 }
 
 void Soak::windDown()
@@ -192,16 +188,7 @@ int Soak::report()
                   "frames from the driver: %d valid, %d with a bad start or checksum, %d of a kind not asked for",
                   w.driverFrames, w.badDriverFrames, w.unexpectedFrames);
     verdict.check(w.logLost == 0, "log: %lld datagrams, 'Log lines lost' total %lld", w.rig.log.received, w.logLost);
-    reportUsage();
-    verdict.check(lastChecksOk, "the driver answers at the end: %s", qPrintable(lastChecks.join("; ")));
-    verdict.check(exitedNormally && exitCode == 0, "end of input: the driver exited %s with status %d",
-                  exitedNormally ? "normally" : "abnormally (or not at all)", exitCode);
-    say("zma-soak: %s (seed %u)\n", verdict.allPassed() ? "PASS" : "FAIL", seed);
-    return verdict.allPassed() ? 0 : 1;
-}
-
-void Soak::reportUsage()
-{
+    // What the driver uses, against the figures after the warm-up where it came.
     const double seconds = endMs / 1000.0, cpu = cpuEnd - cpuBoot;
     const bool warm = faults.warmAt >= 0;
     if (!warm)
@@ -226,6 +213,11 @@ void Soak::reportUsage()
     if (fdEnd != fdRef || fdBoot != fdRef)
         say("        start-up: %s\n        warm-up:  %s\n", qPrintable(ProcSample::fdText(fdBoot)),
             qPrintable(ProcSample::fdText(fdWarm)));
+    verdict.check(lastChecksOk, "the driver answers at the end: %s", qPrintable(lastChecks.join("; ")));
+    verdict.check(exitedNormally && exitCode == 0, "end of input: the driver exited %s with status %d",
+                  exitedNormally ? "normally" : "abnormally (or not at all)", exitCode);
+    say("zma-soak: %s (seed %u)\n", verdict.allPassed() ? "PASS" : "FAIL", seed);
+    return verdict.allPassed() ? 0 : 1;
 }
 
 // One call: rung, maybe a door while ringing, then picked up and talked

@@ -21,11 +21,9 @@ private:
     bool pickup();
     bool drop(bool byParent);
 
-    void sample(); // the driver's RSS and CPU, the progress line
     void windDown();
     void finalChecks();
     int report();
-    void reportUsage();
 
     const qint64 runMs;
     const quint32 seed;

@@ -20,20 +20,41 @@ long long occurrences(const QByteArray& line)
 } // namespace
 
 World::World(quint32 seed, bool verbose)
-    : RunContext(seed, verbose)
+    : verbose(verbose), rng(seed)
 {
     clock.start();
-    rig.driver.proc.onErrorLine = [this](const QByteArray& line) { stderrLine(line); };
+    rig.driver.proc.onErrorLine = [this](const QByteArray& line) {
+        barrierSeen = barrierSeen || (!barrierEcho.isEmpty() && line.contains(barrierEcho));
+        if (line.startsWith("DEBUG: USART: Успешно открыт порт"))
+            opened += occurrences(line);
+        else if (line.startsWith("DEBUG: USART: порт закрыт после ошибки"))
+            closed += occurrences(line);
+        else if (line.startsWith("ERROR: stdout: a status line was lost"))
+            linesLostReported += occurrences(line);
+        else if (line.contains("received bytes dropped"))
+            ++serialDropLines;
+        else if (line.startsWith("ERROR: UDP audio: dropped"))
+            ++udpDropLines;
+        else if (line.startsWith("board: SPI peer"))
+            ++spiDiag;
+    };
     rig.log.keep = false; // minutes of log need not stay
-    rig.log.onDatagram = [this](const UdpReceiver::Datagram& d) { logLine(LogCollector::parse(d.bytes)); };
+    rig.log.onDatagram = [this](const UdpReceiver::Datagram& d) {
+        const LogCollector::Line l = LogCollector::parse(d.bytes);
+        if (l.source == "main" && l.message.startsWith("Log lines lost: "))
+            logLost += l.message.mid(16).toLongLong();
+        errorCmd += l.source == "Controller" && l.message == "ERROR CMD";
+        if (l.source == "Controller" || l.source == "Console") {
+            if (recentLog.size() > 50000)
+                recentLog.erase(recentLog.begin(), recentLog.begin() + 25000);
+            recentLog << l.message;
+        }
+    };
 }
 
 bool World::start()
 {
-    auto fail = [](const QString& why) {
-        say("  FAIL  %s\n", qPrintable(why));
-        return false;
-    };
+    auto fail = [](const QString& why) { say("  FAIL  %s\n", qPrintable(why)); return false; };
     if (!audio.isReady() || !rig.log.isBound())
         return fail("cannot bind UDP 20002/20004 (another driver running? use run-soak.sh)");
     peer = std::make_unique<SpiPeer>(dir.path() + "/spi");
@@ -53,19 +74,6 @@ bool World::start()
 }
 
 void World::pump()
-{
-    pumpShield();
-    audio.pump();
-    rig.log.pump();
-    pumpStdout();
-    audio.feed();
-    if (onPump)
-        onPump();
-    if (!fatal && !rig.driver.running())
-        stall(QStringLiteral("%1 s: the driver exited (status %2)").arg(now() / 1000.0).arg(rig.driver.exitCode()));
-}
-
-void World::pumpShield()
 {
     rig.shield.pump();
     for (const ShieldPty::Frame& fr : rig.shield.frames) {
@@ -97,35 +105,14 @@ void World::pumpShield()
         ++repeatDials;
         sendLine(answering.dial());
     }
-}
-
-void World::logLine(const LogCollector::Line& l)
-{
-    if (l.source == "main" && l.message.startsWith("Log lines lost: "))
-        logLost += l.message.mid(16).toLongLong();
-    errorCmd += l.source == "Controller" && l.message == "ERROR CMD";
-    if (l.source == "Controller" || l.source == "Console") {
-        if (recentLog.size() > 50000)
-            recentLog.erase(recentLog.begin(), recentLog.begin() + 25000);
-        recentLog << l.message;
-    }
-}
-
-void World::stderrLine(const QByteArray& line)
-{
-    barrierSeen = barrierSeen || (!barrierEcho.isEmpty() && line.contains(barrierEcho));
-    if (line.startsWith("DEBUG: USART: Успешно открыт порт"))
-        opened += occurrences(line);
-    else if (line.startsWith("DEBUG: USART: порт закрыт после ошибки"))
-        closed += occurrences(line);
-    else if (line.startsWith("ERROR: stdout: a status line was lost"))
-        linesLostReported += occurrences(line);
-    else if (line.contains("received bytes dropped"))
-        ++serialDropLines;
-    else if (line.startsWith("ERROR: UDP audio: dropped"))
-        ++udpDropLines;
-    else if (line.startsWith("board: SPI peer"))
-        ++spiDiag;
+    audio.pump();
+    rig.log.pump();
+    pumpStdout();
+    audio.feed();
+    if (onPump)
+        onPump();
+    if (!fatal && !rig.driver.running())
+        stall(QStringLiteral("%1 s: the driver exited (status %2)").arg(now() / 1000.0).arg(rig.driver.exitCode()));
 }
 
 void World::pumpStdout()

@@ -6,22 +6,33 @@
 // counted as they come. The calls, the faults and the report act on it.
 
 #include "audio.h"
-#include "runcontext.h"
 
 #include "rig/answeringshield.h"
 #include "rig/heldpipe.h"
 #include "rig/rig.h"
+#include "rig/say.h"
 
+#include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 #include <memory>
 
 constexpr int kStepMs = 5000; // bound for any step of a call or a fault
 
-class World : public RunContext
+class World
 {
 public:
     World(quint32 seed, bool verbose);
+    // The run's clock, its seeded choices and its notes.
+    qint64 now() const { return clock.elapsed(); }
+    int uni(int lo, int hi) { return lo + int(rng.bounded(quint32(hi - lo + 1))); }
+    bool chance(int percent) { return uni(1, 100) <= percent; }
+    void note(const QString& what) const { if (verbose) say("  [%7.2f s] %s\n", now() / 1000.0, qPrintable(what)); }
+    const bool verbose;
+    QRandomGenerator rng;
+    QElapsedTimer clock;
+
     // A stall ends the run, but the wind-down and the last checks still wait.
     bool stopping() const { return fatal && !windingDown; }
     void stall(const QString& what) { stalls << what; fatal = true; }
@@ -74,9 +85,6 @@ public:
     qint64 logLost = 0, errorCmd = 0;
 
 private:
-    void pumpShield();
-    void stderrLine(const QByteArray& line);
-    void logLine(const rig::LogCollector::Line& l);
     QByteArray barrierEcho;
     bool barrierSeen = false;
     int barriers = 0;
