@@ -31,13 +31,7 @@ BenchRig::BenchRig()
     : peer(dir.filePath("spi.sock"))
 {
     // Audio is kept only while a window records.
-    for (UdpReceiver* r : std::initializer_list<UdpReceiver*>{&audio, &log, &design.audio, &physical.audio})
-        r->keep = false;
-}
-
-BenchRig::~BenchRig()
-{
-    stopFloors();
+    audio.keep = log.keep = design.audio.keep = physical.audio.keep = false;
 }
 
 qint64 BenchRig::startFloor(Floor& f)
@@ -53,12 +47,6 @@ qint64 BenchRig::startFloor(Floor& f)
     f.proc.setStandardOutputFile(QProcess::nullDevice());
     f.proc.start(QStringLiteral(ZMA_BENCH_REF_PATH), f.args + QStringList{QString::number(f.audio.port())});
     return f.proc.waitForStarted(5000) ? f.proc.processId() : -1;
-}
-
-void BenchRig::stopFloors()
-{
-    design.proc.finish();
-    physical.proc.finish();
 }
 
 QString BenchRig::matchFloorsToDriver()
@@ -109,14 +97,12 @@ bool BenchRig::startDriver(const QStringList& args, double warmupS)
 
 bool BenchRig::startSettled(const Parent& parent, const QStringList& args, double warmupS)
 {
-    if (!parent.isOpen()) {
+    if (!parent.isOpen())
         say("  cannot make a UDP socket\n");
-        return false;
-    }
-    if (!startDriver(args, warmupS))
-        return false;
-    serveForMs(warmupS * 1000);
-    return true;
+    const bool up = parent.isOpen() && startDriver(args, warmupS);
+    if (up)
+        serveForMs(warmupS * 1000);
+    return up;
 }
 
 QString BenchRig::finishDriver()

@@ -39,7 +39,7 @@ public:
     };
 
     BenchRig();
-    ~BenchRig();
+    ~BenchRig() { stopFloors(); }
 
 private:
     QTemporaryDir dir; // first: the peers' sockets are made in it
@@ -51,10 +51,7 @@ public:
     QByteArray out, err; // what the driver wrote to stdout and stderr
     qint64 outAtNs = 0;  // when the last stdout bytes were seen
 
-    bool isBound() const
-    {
-        return audio.isBound() && log.isBound() && design.audio.isBound() && physical.audio.isBound();
-    }
+    bool isBound() const { return audio.isBound() && log.isBound() && design.audio.isBound() && physical.audio.isBound(); }
 
     // Starts the driver and answers its identity requests; true once it printed
     // shield_ready (said with the time to settle), else says why on stdout.
@@ -69,7 +66,7 @@ public:
 
     // Starts the floor (its stderr is ours) until stopFloors(); its pid or -1.
     qint64 startFloor(Floor& f);
-    void stopFloors();
+    void stopFloors() { design.proc.finish(); physical.proc.finish(); }
     // Gives the floors' audio threads the policy the driver's audio thread
     // got (SCHED_FIFO where it asked and was granted): a thread at normal
     // priority is preempted by the wake-ups it causes (the SPI peer's, the

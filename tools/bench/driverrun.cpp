@@ -25,19 +25,9 @@ double DriverRun::ProgramWindow::wakeups() const
     return n / s;
 }
 
-bool DriverRun::ProgramWindow::rssFlat(qint64 boundKb) const
-{
-    return p0.rssKb > 0 && std::abs(p1.rssKb - p0.rssKb) <= boundKb && rssMax - rssMin <= boundKb;
-}
-
 void DriverRun::recordIdle(BenchRig& rig, const BenchOptions& o)
 {
-    struct Watched {
-        ProgramWindow& p;
-        UdpReceiver& audio;
-        SpiPeer* peer;
-        int spi0;
-    };
+    struct Watched { ProgramWindow& p; UdpReceiver& audio; SpiPeer* peer; int spi0; };
     std::vector<Watched> watched;
     const auto watch = [&](ProgramWindow& p, const QString& name, UdpReceiver& audio, SpiPeer* peer) {
         p.name = name;
@@ -72,8 +62,7 @@ void DriverRun::recordIdle(BenchRig& rig, const BenchOptions& o)
             }
         }
     };
-    const qint64 startNs = monotonicNs();
-    const qint64 endNs = startNs + qint64(o.seconds * kSec);
+    const qint64 startNs = monotonicNs(), endNs = startNs + qint64(o.seconds * kSec);
     for (qint64 at = startNs + kSec; at < endNs; at += kSec) {
         rig.serveUntil(at);
         sampleRss(); // each second
@@ -103,8 +92,7 @@ double DriverRun::othersPercent() const
     const double jiffies = double(m1.total - m0.total);
     if (jiffies <= 0)
         return -1;
-    const double hz = double(sysconf(_SC_CLK_TCK));
-    const double span = (m1.atNs - m0.atNs) / 1e9;
+    const double hz = double(sysconf(_SC_CLK_TCK)), span = (m1.atNs - m0.atNs) / 1e9;
     const double busy = double(m1.busy - m0.busy) / hz;
     qint64 ticks = self1.ticks - self0.ticks;
     for (const ProgramWindow* p : {&driver, &design, &physical})

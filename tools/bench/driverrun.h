@@ -29,22 +29,15 @@ public:
         qint64 rssMin = -1, rssMax = -1;
         int spiExchanges = -1; // with its SPI peer, during the window
 
-        double cpu() const { return rig::cpuPercentTicks(p0, p1); }
         double cpuRun() const { return rig::cpuPercentRun(p0, p1); }
         // Its threads' context switches a second over the window; NaN unknown.
         double wakeups() const;
-        bool rssFlat(qint64 boundKb) const;
     };
     struct Latency {
         std::vector<double> ms;
         int missing = 0;
-        void add(qint64 sentNs, qint64 seenNs) // seenNs < 0: it never came
-        {
-            if (seenNs >= 0)
-                ms.push_back((seenNs - sentNs) / 1e6);
-            else
-                ++missing;
-        }
+        // seenNs < 0: it never came.
+        void add(qint64 sentNs, qint64 seenNs) { seenNs < 0 ? void(++missing) : ms.push_back((seenNs - sentNs) / 1e6); }
     };
 
     // The idle window.
@@ -63,7 +56,6 @@ public:
     // The driver, the floors or both, as the options say.
     void run(const BenchOptions& o);
 
-    bool idleRan() const { return driver.ran || design.ran || physical.ran; }
     // Machine busy outside the programs of the window and the bench, as %
     // of all cores; -1 unknown.
     double othersPercent() const;

@@ -245,9 +245,8 @@ bool LatencyRun::report(const std::vector<Parent::Pattern>& patterns, const std:
                                    [&](int n, const Delay& d) { return n + d.*count; });
         };
         const int order = sum(&Delay::outOfOrder), twice = sum(&Delay::duplicated), damaged = sum(&Delay::damaged);
-        double late = 0;
-        for (const Delay& d : r->toShield)
-            late = std::max(late, d.senderLate.max);
+        const double late = std::accumulate(r->toShield.begin(), r->toShield.end(), 0.0,
+                                            [](double m, const Delay& d) { return std::max(m, d.senderLate.max); });
         const Delay& s = r->toParent;
         say("  %s: parent -> shield %d blocks sent, %d arrived, %d out of order, %d duplicated, %d damaged, "
             "%d sends refused; the bench sent at most %.2f ms late; shield -> parent %d out of order, %d duplicated, "

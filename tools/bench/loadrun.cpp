@@ -20,7 +20,6 @@ using namespace rig;
 
 namespace {
 
-constexpr qint64 kPeriodNs = Parent::kPeriodNs;
 // Held to the driver as started.
 constexpr int kMissedMax = 0;
 constexpr double kP99DevMaxMs = 0.5;
@@ -41,8 +40,7 @@ public:
                 const sched_param normal{};
                 if (pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal) != 0)
                     return;
-                while (!done.load(std::memory_order_relaxed) && monotonicNs() < untilNs) {
-                }
+                while (!done.load(std::memory_order_relaxed) && monotonicNs() < untilNs) {}
             });
     }
     ~BusyLoops() { stop(); }
@@ -99,8 +97,7 @@ void LoadRun::lowerRig()
 
 bool LoadRun::run(const BenchOptions& o)
 {
-    const int cores = std::max(1, int(sysconf(_SC_NPROCESSORS_ONLN)));
-    busyLoops = cores * o.busyPerCore;
+    busyLoops = std::max(1, int(sysconf(_SC_NPROCESSORS_ONLN))) * o.busyPerCore;
     say("load, driver %s: %s\n", qPrintable(label), ZMA_DRIVER_PATH);
     BenchRig rig; // its SPI peer's thread takes this thread's policy
     Parent parent; // and so does its sender's
@@ -118,10 +115,10 @@ bool LoadRun::run(const BenchOptions& o)
 
     // The loads are up by then; half an exchange after the driver's, as in
     // the latency runs, so the blocks' delays compare with theirs.
-    const qint64 start = LatencyRun::alignedStart(rig.peer.exchanges(), monotonicNs() + 200 * kMs, kPeriodNs / 2);
+    const qint64 start = LatencyRun::alignedStart(rig.peer.exchanges(), monotonicNs() + 200 * kMs, Parent::kPeriodNs / 2);
     const qint64 end = start + qint64(o.loadSeconds * kSec);
     std::vector<Parent::Send> schedule;
-    for (qint64 at = start; at < end; at += kPeriodNs)
+    for (qint64 at = start; at < end; at += Parent::kPeriodNs)
         schedule.push_back({at, 1});
     say("  %d busy loops (%d a core) and one block every 16 ms for %.0f s\n", busyLoops, o.busyPerCore,
         o.loadSeconds);
@@ -137,7 +134,7 @@ bool LoadRun::run(const BenchOptions& o)
     const MachineSample m1 = MachineSample::take();
     busy.stop();
     rig.serveUntil(end + qint64(Parent::kDrainS * kSec));
-    cadence = Cadence::of(rig.audio.datagrams, kPeriodNs / 1e6, Parent::kBlockBytes);
+    cadence = Cadence::of(rig.audio.datagrams, Parent::kPeriodNs / 1e6, Parent::kBlockBytes);
     rig.audio.datagrams.clear();
     // The blocks are numbered: the peer's whole log can be searched for them.
     blocks = LatencyRun::Delay::parentToShield(sending.get(), rig.peer.exchanges(), start);
@@ -152,21 +149,21 @@ bool LoadRun::run(const BenchOptions& o)
     return true;
 }
 
-void LoadRun::report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, Verdict& verdict)
+void LoadRun::report(const std::vector<LoadRun>& runs, bool rigAtFifo, Verdict& verdict)
 {
-    const LoadRun& first = *runs.front(); // the driver as started: always there
+    const LoadRun& first = runs.front(); // the driver as started: always there
     say("\nload: one numbered block every 16 ms from the parent to UDP 20003; %d busy loops at SCHED_OTHER\n"
         "on %ld cores; the rig's threads (SPI peer, parent, UDP receiver) at %s\n",
         first.busyLoops, sysconf(_SC_NPROCESSORS_ONLN),
         rigAtFifo ? qPrintable(QString("SCHED_FIFO %1").arg(kRigPriority)) : "normal priority (SCHED_FIFO refused)");
     QString head = QString("  %1").arg("", -40);
-    for (const LoadRun* r : runs)
-        head += QString(" %1").arg(r->label, 16);
+    for (const LoadRun& r : runs)
+        head += QString(" %1").arg(r.label, 16);
     say("%s\n", qPrintable(head));
     const auto row = [&](const char* label, auto of, int decimals) {
         QString line = QString("  %1").arg(label, -40);
-        for (const LoadRun* r : runs)
-            line += QString(" %1").arg(figure(of(*r), decimals, r->ran), 16);
+        for (const LoadRun& r : runs)
+            line += QString(" %1").arg(figure(of(r), decimals, r.ran), 16);
         say("%s\n", qPrintable(line));
     };
     using LR = const LoadRun&;
@@ -182,13 +179,13 @@ void LoadRun::report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, Ve
     row("block delay to the SPI peer, p99 (ms)", [](LR r) { return r.blocks.all.p99; }, 1);
     row("parent sent late, max (ms)", [](LR r) { return r.blocks.senderLate.max; }, 2);
     row("machine busy, % of all cores", [](LR r) { return r.machineBusy; }, 1);
-    for (const LoadRun* r : runs) {
-        if (!r->ran) {
-            say("  %s: did not run\n", qPrintable(r->label));
+    for (const LoadRun& r : runs) {
+        if (!r.ran) {
+            say("  %s: did not run\n", qPrintable(r.label));
             continue;
         }
-        say("  %s: %s\n", qPrintable(r->label), qPrintable(r->policies));
-        for (const QByteArray& line : r->stderrLines.mid(0, 3))
+        say("  %s: %s\n", qPrintable(r.label), qPrintable(r.policies));
+        for (const QByteArray& line : r.stderrLines.mid(0, 3))
             say("    driver's stderr: %s\n", line.left(200).constData());
     }
 

@@ -32,7 +32,7 @@ public:
 
     // The runs side by side; the first is held to the targets where the rig
     // kept time (rigAtFifo).
-    static void report(const std::vector<const LoadRun*>& runs, bool rigAtFifo, rig::Verdict& verdict);
+    static void report(const std::vector<LoadRun>& runs, bool rigAtFifo, rig::Verdict& verdict);
 
     QString label;
     QStringList args;

@@ -101,8 +101,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     ::signal(SIGPIPE, SIG_IGN); // a driver that dies must not take us along
     BenchOptions o;
-    const int status = parse(app.arguments().mid(1), o);
-    if (status >= 0)
+    if (const int status = parse(app.arguments().mid(1), o); status >= 0)
         return status;
     QStringList parts;
     if (o.driver || o.reference)
@@ -118,15 +117,13 @@ int main(int argc, char** argv)
     if (o.driver || o.reference)
         d.run(o);
 
-    LoadRun started("as started", {}), plainPriority("-rt-priority 0", {"-rt-priority", "0"});
-    std::vector<LoadRun*> loadRuns = {&started, &plainPriority};
-    bool rigAtFifo = false;
+    std::vector<LoadRun> loadRuns{{"as started", {}}, {"-rt-priority 0", {"-rt-priority", "0"}}};
+    const bool rigAtFifo = o.load && LoadRun::raiseRig();
     if (o.load) {
-        rigAtFifo = LoadRun::raiseRig();
         if (!rigAtFifo)
             loadRuns.pop_back(); // the same as the first where nothing may run at real-time priority
-        for (LoadRun* r : loadRuns)
-            r->run(o);
+        for (LoadRun& r : loadRuns)
+            r.run(o);
         LoadRun::lowerRig();
     }
 
@@ -145,8 +142,8 @@ int main(int argc, char** argv)
             report.dump(o.dumpDir);
     }
     if (o.load) {
-        LoadRun::report({loadRuns.begin(), loadRuns.end()}, rigAtFifo, verdict);
-        failed |= std::any_of(loadRuns.begin(), loadRuns.end(), [](const LoadRun* r) { return !r->ran; });
+        LoadRun::report(loadRuns, rigAtFifo, verdict);
+        failed |= std::any_of(loadRuns.begin(), loadRuns.end(), [](const LoadRun& r) { return !r.ran; });
     }
     if (o.latency)
         failed |= !LatencyRun::report(patterns, {&plain, &fifo});

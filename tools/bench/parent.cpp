@@ -83,8 +83,7 @@ std::future<std::vector<Parent::Block>> Parent::send(std::vector<Send> schedule,
             for (int i = 0; i < s.blocks; ++i)
                 datagram += block(seq + quint32(i));
             const timespec at{time_t(s.atNs / kSec), long(s.atNs % kSec)};
-            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-            }
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {}
             const qint64 now = monotonicNs();
             const bool sent = out.send(datagram);
             for (int i = 0; i < s.blocks; ++i)

@@ -17,10 +17,7 @@ class Parent
 {
 public:
     // One datagram of `blocks` consecutive blocks, sent at atNs.
-    struct Send {
-        qint64 atNs;
-        int blocks;
-    };
+    struct Send { qint64 atNs; int blocks; };
     struct Block {
         quint32 seq;
         qint64 dueNs;  // the schedule's time for its datagram
