@@ -1,5 +1,4 @@
 #include "audio.h"
-#include "world.h"
 
 #include "rig/machinesample.h"
 #include "rig/procsample.h"
@@ -30,8 +29,8 @@ QByteArray parentBlock(quint32 n)
 
 } // namespace
 
-Audio::Audio(World& world)
-    : w(world)
+Audio::Audio(RunContext& run)
+    : w(run)
 {
     in.keep = false;
     in.onDatagram = [this](const UdpReceiver::Datagram& d) {

@@ -7,6 +7,8 @@
 // kernel's stamps, with where ticks were lost set beside the audio thread's
 // wait for a CPU then (the driver's timer does not catch up a missed tick).
 
+#include "runcontext.h"
+
 #include "rig/spipeer.h"
 #include "rig/udpreceiver.h"
 #include "rig/udpsender.h"
@@ -14,12 +16,10 @@
 
 #include <vector>
 
-class World;
-
 class Audio
 {
 public:
-    explicit Audio(World& world);
+    explicit Audio(RunContext& run);
     bool isReady() const { return in.isBound() && out.isOpen(); }
 
     void pump() { in.pump(); }
@@ -46,7 +46,7 @@ private:
     qint64 atMs(size_t i) const { return firstAtMs + (arrivals[i] - arrivals[0]) / 1000000; } // on our clock
     void printLosses();
 
-    World& w;
+    RunContext& w;
     // to the parent
     rig::UdpReceiver in{20002, 16 << 20};
     bool counting = false;

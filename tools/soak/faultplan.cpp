@@ -1,7 +1,7 @@
 #include "faultplan.h"
 #include "world.h"
 
-#include "rig/refcrc.h"
+#include "commands/crc_korvel2023.h"
 #include "rig/say.h"
 
 using namespace rig;
@@ -127,7 +127,7 @@ void FaultPlan::junk()
     for (char& c : j)
         c = char(w.rng.bounded(256));
     for (int i = 0; i + 10 <= j.size(); ++i)
-        if (uint8_t(j.at(i)) == 0xFF && refCrc8(j, i + 1, i + 9) == uint8_t(j.at(i + 9)))
+        if (uint8_t(j.at(i)) == 0xFF && CRC_Korvel2023().comparision(reinterpret_cast<const unsigned char*>(j.constData()) + i))
             j[i] = 0;
     for (int i = std::max(0, int(j.size()) - 9); i < j.size(); ++i)
         if (uint8_t(j.at(i)) == 0xFF)

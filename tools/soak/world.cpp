@@ -1,6 +1,6 @@
 #include "world.h"
 
-#include "rig/refcrc.h"
+#include "commands/crc_korvel2023.h"
 
 #include <unistd.h>
 
@@ -20,7 +20,7 @@ long long occurrences(const QByteArray& line)
 } // namespace
 
 World::World(quint32 seed, bool verbose)
-    : verbose(verbose), rng(seed)
+    : RunContext(seed, verbose)
 {
     clock.start();
     rig.driver.proc.onErrorLine = [this](const QByteArray& line) {
@@ -78,7 +78,7 @@ void World::pump()
     rig.shield.pump();
     for (const ShieldPty::Frame& fr : rig.shield.frames) {
         const QByteArray& f = fr.bytes;
-        if (uint8_t(f.at(0)) != 0xFF || refCrc8(f, 1, 9) != uint8_t(f.at(9))) {
+        if (uint8_t(f.at(0)) != 0xFF || !CRC_Korvel2023().comparision(f)) {
             ++badDriverFrames;
             continue;
         }

@@ -6,32 +6,22 @@
 // counted as they come. The calls, the faults and the report act on it.
 
 #include "audio.h"
+#include "runcontext.h"
 
 #include "rig/answeringshield.h"
 #include "rig/heldpipe.h"
 #include "rig/rig.h"
-#include "rig/say.h"
 
-#include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 #include <memory>
 
 constexpr int kStepMs = 5000; // bound for any step of a call or a fault
 
-class World
+class World : public RunContext
 {
 public:
     World(quint32 seed, bool verbose);
-    // The run's clock, its seeded choices and its notes.
-    qint64 now() const { return clock.elapsed(); }
-    int uni(int lo, int hi) { return lo + int(rng.bounded(quint32(hi - lo + 1))); }
-    bool chance(int percent) { return uni(1, 100) <= percent; }
-    void note(const QString& what) const { if (verbose) say("  [%7.2f s] %s\n", now() / 1000.0, qPrintable(what)); }
-    const bool verbose;
-    QRandomGenerator rng;
-    QElapsedTimer clock;
 
     // A stall ends the run, but the wind-down and the last checks still wait.
     bool stopping() const { return fatal && !windingDown; }
