@@ -13,7 +13,7 @@
 #include "console/consolescan.h"
 #include "console/linereader.h"
 #include "log/logservice.h"
-#include "rig/refcrc.h"
+#include "tests/support/refcrc.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"
 

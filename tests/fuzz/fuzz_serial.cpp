@@ -15,7 +15,7 @@
 #include "commands/usarttimerthread.h"
 #include "console/console.h"
 #include "log/logservice.h"
-#include "rig/refcrc.h"
+#include "tests/support/refcrc.h"
 #include "zma/controllerkorvel2023.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"

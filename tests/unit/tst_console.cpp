@@ -5,7 +5,7 @@
 #include "console/linereader.h"
 #include "utils/linewriter.h"
 #include "rig/heldpipe.h"
-#include "rig/refcrc.h"
+#include "tests/support/refcrc.h"
 
 #include <QtTest>
 #include <atomic>

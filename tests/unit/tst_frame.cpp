@@ -4,7 +4,7 @@
 #include "commands/crc_korvel2023.h"
 #include "commands/receivestream.h"
 #include "console/consolescan.h"
-#include "rig/refcrc.h"
+#include "tests/support/refcrc.h"
 
 #include <QtTest>
 

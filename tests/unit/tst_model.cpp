@@ -1,6 +1,6 @@
 // Which frame each user action queues, and where, in each line state.
 
-#include "rig/refcrc.h"
+#include "tests/support/refcrc.h"
 #include "zma/modelkorvel2023.h"
 #include "zma/settings.h"
 

@@ -1,5 +1,5 @@
-#ifndef RIG_REFCRC_H
-#define RIG_REFCRC_H
+#ifndef TESTS_REFCRC_H
+#define TESTS_REFCRC_H
 
 // An independent CRC-8/MAXIM (reflected poly 0x8C, init 0, no final xor), so
 // expected checksums do not come from the code under test.
