@@ -1,7 +1,7 @@
 #include "commands/commandsender.h"
+#include "commands/callstatus.h"
 #include "commands/usarttimerthread.h"
 #include "log/logservice.h"
-#include "commands/callstatus.h"
 
 #include <QPair>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #ifndef UDPREAD_H
 #define UDPREAD_H
 
-#include "sound/sound.h"
+#include "sound/audioblock.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -11,6 +11,7 @@
 #include <mutex>
 
 class QUdpSocket;
+class Sound;
 
 // Receives the parent's audio datagrams, joins them into one stream and cuts
 // it into blocks for the shield; a datagram of odd size is refused whole,
@@ -24,7 +25,7 @@ public:
     ~UDPread() override;
 
     static constexpr int kMaxQueuedBlocks = AUDIO_MAX_QUEUED_BLOCKS;
-    static constexpr int kMaxHeldBytes = 5120;
+    static constexpr int kMaxHeldBytes = AUDIO_MAX_QUEUED_BLOCKS * AUDIO_BLOCK_BYTES;
 
     // What a parent is told of a datagram refused for the bound.
     static QByteArray oversizeLine(qint64 size, int held);
